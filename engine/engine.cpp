@@ -1,0 +1,275 @@
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace glimmerix {
+namespace {
+
+// First bin of each band; band n runs to the first bin of band n + 1 (the last to 2047).
+constexpr std::array<int, kChannels + 1> kBandStart = {0,   4,   8,    12,   16,   24,  32,
+                                                       48,  64,  96,   128,  192,  256, 384,
+                                                       512, 768, 1024, 1536, 2048};
+
+constexpr double kSilence = 0.01;  // a total at or below this is silence
+constexpr double kRndGate = 0.25;  // Rnd lights nothing while the total is at or below this
+constexpr int kRndBase = 26;       // Rnd threshold: kRndBase + 0..kRndSpread
+constexpr int kRndSpread = 13;
+constexpr int kRndRange = 40;      // RND: each random band value lies in 0..kRndRange
+
+// A band value that is not finite counts as 0 wherever it is compared or converted.
+double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
+
+// Round half to even into an int without undefined behaviour for any input.
+int RoundToInt(double v) {
+  v = Finite(v);
+  v = std::clamp(v, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX));
+  return static_cast<int>(std::nearbyint(v));
+}
+
+struct OutputBit {
+  int group;  // 0 = C, 1 = B, 2 = D
+  int bit;
+};
+// Output-assignment lists 27..44 in order: the port group and the bit the selected channel sets.
+constexpr std::array<OutputBit, kChannels> kOutputBits = {{
+    {2, 0}, {2, 1}, {2, 2}, {2, 3}, {2, 4}, {2, 5},  // PD0 PD1 PD3 PD5 PD6 PD7
+    {1, 5}, {1, 3}, {1, 1}, {1, 0}, {1, 4}, {1, 2},  // PB0 PB1 PB2 PB3 PB4 PB5
+    {0, 5}, {0, 4}, {0, 3}, {0, 2}, {0, 0}, {0, 1},  // PC0 PC1 PC2 PC3 PC4 PC5
+}};
+
+}  // namespace
+
+PackedPorts PackPorts(const std::array<int, kChannels + 1>& USB, const ControlTable& controls) {
+  std::array<int, 3> sums{};
+  for (int i = 0; i < kChannels; ++i) {
+    const int selected = controls.value(gadget::kFirstOutputList + i);
+    if (selected < 0 || selected > kChannels) continue;  // nothing selected: "No"
+    sums[kOutputBits[i].group] += USB[selected] << kOutputBits[i].bit;
+  }
+  return {sums[0], 0x40 + sums[1], 0x80 + sums[2]};
+}
+
+void ApplyLptShare(int channel, int& LPT_378, int& LPT_37A) {
+  if (channel >= 4 && channel <= 11) {
+    LPT_378 += 1 << (channel - 4);
+  } else if (channel == 12) {
+    LPT_37A -= 1;
+  } else if (channel == 13) {
+    LPT_37A -= 2;
+  } else if (channel == 14) {
+    LPT_37A += 4;
+  } else if (channel == 15) {
+    LPT_37A -= 8;
+  }
+}
+
+Engine::Engine(ControlTable& controls, EngineShared& shared, const EnginePorts& ports)
+    : controls_(controls), shared_(shared), ports_(ports) {}
+
+void Engine::UpdateSpectrum(std::stop_token stop) {
+  while (!stop.stop_requested()) {
+    RunPass();
+    if (!stop.stop_requested()) Sleep(kPassSleepMs);
+  }
+}
+
+void Engine::RunPass() {
+  if (ports_.spectrum) ports_.spectrum->Fetch(FFT_.data());
+  AnalyseBands();
+  LPT_378_ = 0;
+  LPT_37A_ = kLptControlAllOff;
+  if (shared_.EFFECT_ZMU.load() == kModeManual) DecideManual();
+  CountAgc();
+  if (shared_.EFFECT_ZMU.load() == kModeAuto) DecideAuto();
+  if (shared_.EFFECT_ZMU.load() == kModeRnd) DecideRnd();
+  DecideLeds();
+  if (controls_.value(gadget::kKeyCheck) == 1 && ports_.lamps) {
+    ports_.lamps->SetLEDKey('n', NUM_);
+    ports_.lamps->SetLEDKey('c', CAPS_);
+    ports_.lamps->SetLEDKey('s', SCROLL_);
+  }
+  if (controls_.value(gadget::kInvertCheck) == 1) Invert();
+  const PackedPorts packed = PackPorts(USB_, controls_);
+  OUT_C_ = packed.OUT_C;
+  OUT_B_ = packed.OUT_B;
+  OUT_D_ = packed.OUT_D;
+  if (shared_.exit_usb.load() == 0) SendPorts();
+  shared_.QWERTY.store(controls_.value(gadget::kLevelBar));
+  WatchHotKeys();
+}
+
+void Engine::AnalyseBands() {
+  for (int n = 0; n < kChannels; ++n) {
+    float sum = 0.0f;
+    for (int k = kBandStart[n]; k < kBandStart[n + 1]; ++k) sum = sum + FFT_[k];
+    Z_[n] = sum;
+  }
+  float total = 0.0f;
+  for (int n = 0; n < 8; ++n) total = total + Z_[n];
+  NUM_1_ = static_cast<float>(static_cast<double>(total) / 8);
+  for (int n = 8; n < 13; ++n) total = total + Z_[n];
+  CAPS_1_ = static_cast<float>((static_cast<double>(total) - NUM_1_) / 5);
+  for (int n = 13; n < 18; ++n) total = total + Z_[n];
+  SCROLL_1_ = static_cast<float>((static_cast<double>(total) - NUM_1_ - CAPS_1_) / 5);
+  Z_[18] = total;
+
+  if (Finite(Z_[18]) > kSilence) {
+    K_ = RoundToInt(static_cast<double>(kMaster) / Z_[18]);
+    K_ = RoundToInt(std::sqrt(static_cast<double>(K_)));
+    const int mode = shared_.EFFECT_ZMU.load();
+    const double qwerty = shared_.QWERTY.load();
+    for (int b = 0; b < kChannels; ++b) {
+      Z_[b] = static_cast<float>(static_cast<double>(Z_[b]) * K_);
+      if (mode == kModeManual) {
+        Z_[b] = static_cast<float>(std::sqrt(static_cast<double>(Z_[b])) * qwerty);
+      } else if (mode == kModeAuto) {
+        Z_[b] = static_cast<float>(static_cast<double>(Z_[b]) * qwerty * 2.2);
+      }
+    }
+    Z_[18] = static_cast<float>(std::sqrt(static_cast<double>(Z_[18])));
+    NUM_1_ = static_cast<float>(std::sqrt(static_cast<double>(NUM_1_) * K_) * qwerty);
+    CAPS_1_ = static_cast<float>(std::sqrt(static_cast<double>(CAPS_1_) * K_) * qwerty);
+    SCROLL_1_ = static_cast<float>(std::sqrt(static_cast<double>(SCROLL_1_) * K_) * qwerty);
+  } else {
+    std::fill(Z_.begin(), Z_.begin() + 19, 0.0f);
+    NUM_1_ = CAPS_1_ = SCROLL_1_ = 0.0f;
+    NUM_2_ = CAPS_2_ = SCROLL_2_ = 0;
+  }
+}
+
+void Engine::DecideManual() {
+  for (int n = 1; n <= kChannels; ++n)
+    ChannelDecided(n, Finite(Z_[n - 1]) > controls_.band_bar(n));
+}
+
+void Engine::CountAgc() {
+  const int agc = controls_.value(gadget::kAgcBar);
+  shared_.qqqqqq.store(agc);
+  ++flags_;
+  if (flags_ >= agc) flags_ = 0;
+  steps_ = 1;
+}
+
+void Engine::DecideAuto() {
+  for (int n = 1; n <= kChannels; ++n) {
+    const double v = Finite(Z_[n - 1]);
+    const int bar = gadget::kFirstBandBar + n - 1;
+    if (v > controls_.value(bar)) {
+      controls_.set_value(bar, RoundToInt(v));
+      ChannelDecided(n, true);
+    } else {
+      if (flags_ == 0) controls_.set_value(bar, RoundToInt(v + steps_));
+      ChannelDecided(n, false);
+    }
+  }
+}
+
+void Engine::DecideRnd() {
+  auto uniform = [this](int n) { return ports_.random ? ports_.random->Uniform(n) : 0; };
+  rands_ = kRndBase + uniform(kRndSpread);
+  if (Finite(Z_[18]) > kRndGate) {
+    for (int n = 1; n <= kChannels; ++n) {
+      Z_[n - 1] = static_cast<float>(uniform(kRndRange));
+      ChannelDecided(n, Z_[n - 1] > rands_);
+    }
+  } else {
+    for (int n = 1; n <= kChannels; ++n) {
+      Z_[n - 1] = 0.0f;
+      ChannelDecided(n, false);
+    }
+  }
+}
+
+void Engine::DecideLeds() {
+  auto step = [](float level, int& peak, int& state) {
+    const double l = Finite(level);
+    if (l > peak) {
+      peak = RoundToInt(l);
+      state = 1;
+    } else {
+      state = 0;
+      if (peak > INT_MIN) --peak;
+    }
+  };
+  step(NUM_1_, NUM_2_, NUM_);
+  step(CAPS_1_, CAPS_2_, CAPS_);
+  step(SCROLL_1_, SCROLL_2_, SCROLL_);
+}
+
+void Engine::Invert() {
+  for (int n = 1; n <= kChannels; ++n) USB_[n] = USB_[n] == 0 ? 1 : 0;
+}
+
+void Engine::Send(int value) {
+  if (ports_.usb) ports_.usb->SendCommand(static_cast<std::uint8_t>(value & 0xFF));
+}
+
+void Engine::SendPorts() {
+  Send(OUT_C_);
+  Send(OUT_B_);
+  Send(OUT_D_);
+  // Taking the request before reading the bars means a change that arrives while the commands
+  // go out raises it again and is sent with the next pass rather than lost.
+  if (shared_.flag_bright.exchange(0) == 1) {
+    Send(0xC0 + controls_.value(gadget::kBrightBar));
+    const int sn = controls_.value(gadget::kStepBar) >> 4;
+    const int mn = controls_.value(gadget::kStepBar) & 15;
+    Send(0xD0 + mn);
+    Send(0xE0 + sn);
+  }
+  if (ports_.lpt) {
+    if (controls_.value(gadget::kLptCheck) == 1) {
+      ports_.lpt->LPT_Out(kLptData, LPT_378_);
+      ports_.lpt->LPT_Out(kLptControl, LPT_37A_);
+    } else {
+      ports_.lpt->LPT_Out(kLptData, 0);
+      ports_.lpt->LPT_Out(kLptControl, kLptControlAllOff);
+    }
+  }
+}
+
+void Engine::ChannelDecided(int channel, bool on) {
+  USB_[channel] = on ? 1 : 0;
+  ZZZ_ = on ? 1 : 0;
+  if (on) ApplyLptShare(channel, LPT_378_, LPT_37A_);
+  FFF_ = channel - 1;
+  Stolb();
+}
+
+void Engine::Stolb() {
+  DrawColumn(pictures_[FFF_], Z_[FFF_], ZZZ_);
+  column_lamps_[FFF_] = ZZZ_;
+  if (ports_.columns) ports_.columns->ColumnDrawn(FFF_, Z_[FFF_], ZZZ_, pictures_[FFF_]);
+}
+
+void Engine::Click(int gadget, bool with_gaps) {
+  if (!ports_.clicks) return;
+  ports_.clicks->PostButtonMessage(gadget, ButtonMessage::kDown);
+  if (with_gaps) Sleep(50);
+  ports_.clicks->PostButtonMessage(gadget, ButtonMessage::kUp);
+  if (with_gaps) Sleep(50);
+}
+
+void Engine::WatchHotKeys() {
+  HotKeyState* keys = ports_.keys;
+  if (!keys || !keys->IsDown(HotKey::kShift) || !keys->IsDown(HotKey::kAlt)) return;
+  if (keys->IsDown(HotKey::kF5)) Click(gadget::kManualButton, false);
+  if (keys->IsDown(HotKey::kF6)) Click(gadget::kRndButton, false);
+  if (keys->IsDown(HotKey::kF7)) Click(gadget::kAutoButton, false);
+  if (keys->IsDown(HotKey::kF8)) {
+    switch (shared_.EFFECT_ZMU.load()) {
+      case kModeManual: Click(gadget::kRndButton, true); break;
+      case kModeRnd: Click(gadget::kAutoButton, true); break;
+      case kModeAuto: Click(gadget::kManualButton, true); break;
+      default: break;
+    }
+  }
+}
+
+void Engine::Sleep(int ms) {
+  if (ports_.sleeper) ports_.sleeper->SleepMs(ms);
+}
+
+}  // namespace glimmerix

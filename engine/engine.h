@@ -1,0 +1,151 @@
+// The light-music engine: one pass every ~50 ms turns a spectrum into 18 band values, decides
+// the 18 light channels by the mode, draws the 18 spectrum columns, drives the keyboard lamps,
+// packs and sends the USB controller's reports, writes the parallel port and watches the mode
+// hot keys.
+//
+// Threads: an Engine belongs to the thread that runs its passes (the engine thread). It shares
+// with other threads only EngineShared (atomics) and the ControlTable (thread-safe). The
+// observers below (Z(), USB(), lamps ...) are for the engine thread itself, for tests and for the
+// replay tool, which run passes on their own thread.
+//
+// A pass allocates nothing and never blocks on the GUI.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <stop_token>
+
+#include "engine/column_picture.h"
+#include "engine/controls.h"
+#include "engine/ports.h"
+
+namespace glimmerix {
+
+// Mode values of EFFECT_ZMU.
+inline constexpr int kModeNone = 0;
+inline constexpr int kModeManual = 1;
+inline constexpr int kModeAuto = 2;
+inline constexpr int kModeRnd = 3;
+
+// Program-wide values shared between the engine thread and the main thread.
+struct EngineShared {
+  std::atomic<int> EFFECT_ZMU{kModeNone};  // mode; written by the GUI thread and presets only
+  std::atomic<int> flag_bright{0};         // 1: the next pass sends Bright and Step
+  std::atomic<int> exit_usb{0};            // 1: closing, the engine sends nothing more
+  std::atomic<int> QWERTY{0};              // the engine's copy of the Level bar, end of each pass
+  std::atomic<int> qqqqqq{0};              // the engine's copy of the AGC bar, every pass
+};
+
+// Told after each column is drawn, on the engine thread; must not block or allocate.
+class ColumnSink {
+ public:
+  virtual ~ColumnSink() = default;
+  virtual void ColumnDrawn(int column, float band_value, int lamp,
+                           const ColumnPicture& picture) = 0;
+};
+
+// The engine's connections; a null pointer means "not connected" (the step does nothing, a
+// missing spectrum source leaves the buffer as it was).
+struct EnginePorts {
+  SpectrumSource* spectrum = nullptr;
+  UsbPort* usb = nullptr;
+  ParallelPort* lpt = nullptr;
+  KeyboardLamps* lamps = nullptr;
+  HotKeyState* keys = nullptr;
+  ClickPoster* clicks = nullptr;
+  RandomSource* random = nullptr;
+  Sleeper* sleeper = nullptr;
+  ColumnSink* columns = nullptr;
+};
+
+class Engine {
+ public:
+  static constexpr int kMaster = 6;            // numerator of the gain
+  static constexpr int kPassSleepMs = 50;      // rest between passes
+  static constexpr int kLptData = 0x378;
+  static constexpr int kLptControl = 0x37A;
+  static constexpr int kLptControlAllOff = 0x0B;
+
+  Engine(ControlTable& controls, EngineShared& shared, const EnginePorts& ports);
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // One pass, steps 1 to 13 (the rest that follows a pass is UpdateSpectrum's).
+  void RunPass();
+
+  // The thread body: passes 50 ms apart until a stop is requested. The pass in progress always
+  // finishes; nothing is sent after this returns.
+  void UpdateSpectrum(std::stop_token stop);
+
+  // --- observation, engine thread only ---
+  const std::array<float, 20>& Z() const { return Z_; }
+  int K() const { return K_; }
+  const std::array<int, kChannels + 1>& USB() const { return USB_; }
+  int OUT_B() const { return OUT_B_; }
+  int OUT_C() const { return OUT_C_; }
+  int OUT_D() const { return OUT_D_; }
+  int LPT_378() const { return LPT_378_; }
+  int LPT_37A() const { return LPT_37A_; }
+  int NUM() const { return NUM_; }
+  int CAPS() const { return CAPS_; }
+  int SCROLL() const { return SCROLL_; }
+  std::array<int, 3> led_peaks() const { return {NUM_2_, CAPS_2_, SCROLL_2_}; }
+  std::array<float, 3> led_levels() const { return {NUM_1_, CAPS_1_, SCROLL_1_}; }
+  int flags() const { return flags_; }
+  int rands() const { return rands_; }
+  const ColumnPicture& column(int i) const { return pictures_[i]; }
+  int column_lamp(int i) const { return column_lamps_[i]; }  // 0 for a column never drawn
+
+ private:
+  void AnalyseBands();
+  void DecideManual();
+  void CountAgc();
+  void DecideAuto();
+  void DecideRnd();
+  void DecideLeds();
+  void Invert();
+  void SendPorts();
+  void WatchHotKeys();
+  void ChannelDecided(int channel, bool on);
+  void Stolb();
+  void Send(int value);
+  void Click(int gadget, bool with_gaps);
+  void Sleep(int ms);
+
+  ControlTable& controls_;
+  EngineShared& shared_;
+  EnginePorts ports_;
+
+  std::array<float, kSpectrumBins + 1> FFT_{};  // spectrum buffer, filled by the fetch
+  std::array<float, 20> Z_{};                   // band values 0..17, total 18; 19 unused
+  std::array<int, kChannels + 1> USB_{};        // channel states; element 0 stays 0
+  int K_ = 0;                                   // the pass's integer gain
+  int flags_ = 0;                               // AGC pass counter
+  int steps_ = 1;                               // AGC release step
+  int rands_ = 0;                               // Rnd threshold of the pass, 26..39
+  float NUM_1_ = 0, CAPS_1_ = 0, SCROLL_1_ = 0; // keyboard lamp group levels
+  int NUM_2_ = 0, CAPS_2_ = 0, SCROLL_2_ = 0;   // keyboard lamp peaks
+  int NUM_ = 0, CAPS_ = 0, SCROLL_ = 0;         // keyboard lamp states
+  int LPT_378_ = 0, LPT_37A_ = kLptControlAllOff;
+  int OUT_B_ = 0, OUT_C_ = 0, OUT_D_ = 0;
+  int ZZZ_ = 0;  // lamp state of the column being drawn
+  int FFF_ = 0;  // index of the column being drawn, 0..17
+  std::array<ColumnPicture, kChannels> pictures_{};
+  std::array<int, kChannels> column_lamps_{};
+};
+
+// Port packing: OUT_C, OUT_B and OUT_D from the channel states through the output-assignment
+// lists. A list with nothing selected (-1) drives its output as "No".
+struct PackedPorts {
+  int OUT_C = 0;
+  int OUT_B = 0x40;
+  int OUT_D = 0x80;
+};
+PackedPorts PackPorts(const std::array<int, kChannels + 1>& USB, const ControlTable& controls);
+
+// The parallel-port share of channel n when it is on: applied to the data register (channels 4
+// to 11) or the control register (12 to 15); channels without a line change nothing.
+void ApplyLptShare(int channel, int& LPT_378, int& LPT_37A);
+
+}  // namespace glimmerix

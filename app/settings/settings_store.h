@@ -1,0 +1,118 @@
+// The key-and-value text store of setting.dat and the pattern files.
+//
+// A file is a list of lines: data lines "key = value", comments "; text", groups "[name]" and
+// lines without "=" kept as their text. Only the lines before the first group line are seen and
+// changed; every line is written back in its one-line form, each ending in CR LF. Keys match
+// regardless of ASCII letter case; the first line with a key is the one read and replaced.
+// Keys, values and names are bytes: nothing is converted between code pages.
+//
+// Threads: a SettingsDocument or SettingsStore belongs to one thread (the main thread in the
+// program); nothing here is shared.
+//
+// Files are replaced atomically: close writes a temporary file in the same folder, flushes it to
+// disk and renames it over the old one, keeping the old file's permission bits (and owner, where
+// the process may set it). A file that is a symbolic link is updated where it points and stays a
+// link. A file that exists but cannot be read, or cannot be opened for writing, is never changed;
+// when any step of a write fails the old file stays byte for byte as it was.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace glimmerix {
+
+// The default text the number reads ask with: three bytes that hold no digit.
+inline constexpr std::string_view kNoDigits = "\xCD\xE5\xF2";
+
+// The number rule: blanks and tabs, an optional sign, then decimal digits up to the first other
+// character; "$" in place of the digits introduces hexadecimal digits, "%" binary ones. Text
+// without digits gives 0. The result wraps as a 32-bit two's-complement integer.
+std::int32_t ParseSettingNumber(std::string_view text);
+
+// One file's lines in memory: parsing, lookup, change and the written form.
+class SettingsDocument {
+ public:
+  enum class Kind { kData, kComment, kGroup, kText };
+  struct Line {
+    Kind kind = Kind::kText;
+    std::string key;   // data lines: the key as read or as the program gave it
+    std::string text;  // data lines: the value; comments, groups, text lines: their text
+    bool operator==(const Line&) const = default;
+  };
+
+  // Reads a whole file's bytes. Never fails: anything is read as far as it makes sense.
+  static SettingsDocument Parse(std::string_view bytes);
+
+  // The value of the first data line with the key before the first group line, without blanks
+  // or tabs at either end; nullptr when there is none.
+  const std::string* Find(std::string_view key) const;
+  // The found value trimmed at both ends, else the default.
+  std::string Get(std::string_view key, std::string_view default_text) const;
+
+  // Replaces the value of the key in place, taking the key's letter case as given; a new key goes
+  // after the last line before the first group line (at the very top when the first line is a
+  // group). A key that could not be read back as written (empty, holding "=", CR or LF, starting
+  // with ";" or "[", or with blanks or tabs at either end) and a value holding CR or LF are
+  // refused: returns false and nothing changes. Blanks and tabs at the value's ends are dropped.
+  bool Set(std::string_view key, std::string_view value);
+
+  // The file's bytes: the byte-order mark line when the file had one, then every line in its
+  // one-line form ending in CR LF.
+  std::string Serialize() const;
+
+  const std::vector<Line>& lines() const { return lines_; }
+  bool has_bom() const { return bom_; }
+
+ private:
+  std::vector<Line> lines_;
+  bool bom_ = false;
+};
+
+// The store as the program uses it: one file at a time, opened, read or written, closed.
+class SettingsStore {
+ public:
+  // Files are named relative to folder; empty means the process's current folder.
+  explicit SettingsStore(std::string folder = {});
+  ~SettingsStore();  // closes (and so saves) a file still open
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
+
+  // Closes (saving) a file still open, then reads the named file. True when it exists and was
+  // read. A missing file gives false, but the name is kept, so writes and Close create it. A file
+  // that exists but cannot be read (no permission, not a regular file, larger than kMaxFileBytes)
+  // gives false and is never written. A name holding "/" or NUL names no file: false, and writes
+  // go nowhere.
+  bool Open(const std::string& file_name);
+
+  std::string ReadText(std::string_view key, std::string_view default_text);
+  // ReadText with the digit-less default, through the number rule: a missing key reads as 0.
+  int ReadNumber(std::string_view key);
+
+  // Writes a value (see SettingsDocument::Set for what is refused). Nothing reaches the disk
+  // before Close. Without an open file name nothing happens.
+  void WriteText(std::string_view key, std::string_view value);
+  void WriteNumber(std::string_view key, int value);
+
+  // Saves the file when anything was written since Open, then forgets it. Returns false only when
+  // a save was due and did not happen (the program ignores it; tests look at it).
+  bool Close();
+
+  static constexpr std::size_t kMaxFileBytes = 64u << 20;
+
+ private:
+  bool Save();
+
+  std::string folder_;
+  std::string name_;       // empty: no file open
+  bool writable_ = false;  // false for files that exist but could not be read
+  bool changed_ = false;
+  SettingsDocument document_;
+};
+
+// Has the process ignore SIGXFSZ, so that a file-size limit makes a write fail (and the old file
+// stay) instead of ending the program. main() calls it once, before any file is written.
+void IgnoreFileSizeSignal();
+
+}  // namespace glimmerix

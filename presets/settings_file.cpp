@@ -1,0 +1,80 @@
+#include "presets/settings_file.h"
+
+#include "app/settings/settings_store.h"
+
+namespace glimmerix {
+namespace {
+
+constexpr int kMinimisedLeft = -32000;
+
+std::string Numbered(const char* prefix, int n) {
+  return prefix + std::to_string(n);
+}
+
+// "KEY_LED", "OUT1".."OUT18", "LPT_LED", [the window's edges], "Preset".
+void SaveControls(Presets& presets, const int* x, const int* y) {
+  ControlTable& controls = presets.controls();
+  if (presets.shared().EFFECT_ZMU.load() == kModeManual) presets.SaveBandLevels();
+  const std::string preset = controls.preset_text();
+  SettingsStore store(presets.folder());
+  store.Open(kSettingsFile);
+  store.WriteNumber("KEY_LED", controls.value(gadget::kKeyCheck));
+  for (int n = 1; n <= kChannels; ++n)
+    store.WriteNumber(Numbered("OUT", n), controls.output_list(n));
+  store.WriteNumber("LPT_LED", controls.value(gadget::kLptCheck));
+  if (x && y) {
+    store.WriteNumber("X_form", *x);
+    store.WriteNumber("Y_form", *y);
+  }
+  store.WriteText("Preset", preset);
+  store.Close();
+  presets.SavePreset(preset);
+}
+
+}  // namespace
+
+StartupSettings ReadStartupSettings(const std::string& folder) {
+  StartupSettings s;
+  SettingsStore store(folder);
+  if (!store.Open(kSettingsFile)) return s;
+  s.found = true;
+  s.X_form = store.ReadNumber("X_form");
+  s.Y_form = store.ReadNumber("Y_form");
+  s.PID = store.ReadNumber("PID");
+  s.VID = store.ReadNumber("VID");
+  s.Preset = store.ReadText("Preset", "");
+  return s;
+}
+
+bool ReadControlSettings(ControlTable& controls, const std::string& folder) {
+  SettingsStore store(folder);
+  if (!store.Open(kSettingsFile)) return false;
+  for (int n = 1; n <= kChannels; ++n) {
+    controls.set_value(gadget::kFirstBandBar + n - 1, store.ReadNumber(Numbered("fr", n)));
+  }
+  controls.set_value(gadget::kKeyCheck, store.ReadNumber("KEY_LED"));
+  controls.set_value(gadget::kLptCheck, store.ReadNumber("LPT_LED"));
+  for (int n = 1; n <= kChannels; ++n) {
+    controls.set_value(gadget::kFirstOutputList + n - 1, store.ReadNumber(Numbered("OUT", n)));
+  }
+  return true;
+}
+
+void SaveWindowPosition(int x, int y, const std::string& folder) {
+  if (x == kMinimisedLeft) return;
+  SettingsStore store(folder);
+  store.Open(kSettingsFile);
+  store.WriteNumber("X_form", x);
+  store.WriteNumber("Y_form", y);
+  store.Close();
+}
+
+void SaveOnClose(Presets& presets, int x, int y) {
+  SaveControls(presets, &x, &y);
+}
+
+void SaveOnExit(Presets& presets) {
+  SaveControls(presets, nullptr, nullptr);
+}
+
+}  // namespace glimmerix

@@ -1,0 +1,47 @@
+// The occasions on which the program reads and writes setting.dat, each one open-read/write-close
+// of the file, with the keys in the order the file format fixes (see docs/FILE-FORMATS.md).
+//
+// Threads: main thread only. `folder` names the folder of setting.dat; empty means the process's
+// current folder. The control table is thread-safe; a Presets object is main-thread only.
+#pragma once
+
+#include <string>
+
+#include "engine/controls.h"
+#include "presets/presets.h"
+
+namespace glimmerix {
+
+// What start-up takes from setting.dat before the main window exists.
+struct StartupSettings {
+  bool found = false;  // setting.dat opened; otherwise every field keeps its zero value
+  int X_form = 0;      // left edge of the main window's outer frame, screen pixels
+  int Y_form = 0;      // top edge
+  int PID = 0;         // USB controller's product identifier
+  int VID = 0;         // USB controller's vendor identifier
+  std::string Preset;  // name of the preset in force, without ".patt" (bytes)
+};
+
+// Reads "X_form", "Y_form", "PID", "VID", "Preset" (missing numbers read 0, a missing "Preset"
+// empty text).
+StartupSettings ReadStartupSettings(const std::string& folder = {});
+
+// Puts "fr1".."fr18" into band bars 1..18, "KEY_LED" into check box 24, "LPT_LED" into check
+// box 45 and "OUT1".."OUT18" into lists 27..44, a missing key as 0. Changes nothing when
+// setting.dat does not open. Returns whether it opened.
+bool ReadControlSettings(ControlTable& controls, const std::string& folder = {});
+
+// A window of the program was moved: writes "X_form" = x and "Y_form" = y (the main window's
+// outer frame). Writes nothing when x is -32000 (a minimised window's parked position).
+void SaveWindowPosition(int x, int y, const std::string& folder = {});
+
+// The saves of a close request (steps 2 to 4; the caller sets exit_usb first and gives the lock
+// states back after): band levels when in Manual mode, then "KEY_LED", "OUT1".."OUT18",
+// "LPT_LED", "X_form" = x, "Y_form" = y, "Preset" = the preset list's shown text; then the
+// preset in the list's text is saved. Files are those of presets.folder().
+void SaveOnClose(Presets& presets, int x, int y);
+
+// The saves of the menu command "Exit": as SaveOnClose without "X_form" and "Y_form".
+void SaveOnExit(Presets& presets);
+
+}  // namespace glimmerix

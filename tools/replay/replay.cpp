@@ -9,11 +9,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <ostream>
 
 #include "engine/realtime.h"
+#include "presets/presets.h"
+#include "presets/settings_file.h"
 
 namespace glimmerix {
 namespace {
@@ -175,6 +178,8 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
       options.settings.push_back([first, list](ControlTable& c, EngineShared&) {
         for (int n = 0; n < kChannels; ++n) c.set_value(first + n, list[n]);
       });
+    } else if (name == "--settings") {
+      options.settings_dir = text;
     } else if (name == "--seed") {
       if (!need_number()) return false;
       options.seed = static_cast<std::uint32_t>(v);
@@ -242,6 +247,20 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
 
   ControlTable controls;
   EngineShared shared;
+  if (options.settings_dir) {
+    const std::string& dir = *options.settings_dir;
+    if (std::error_code ec; !std::filesystem::is_directory(dir, ec)) {
+      err << "glimmerix-replay: --settings: not a folder: " << dir << "\n";
+      return 2;
+    }
+    // Start-up's reads of setting.dat and the preset in force, with DIR as the program's folder
+    // and the current folder. Nothing here writes a file.
+    std::atomic<int> flag_wr{0};
+    Presets presets(controls, shared, flag_wr, dir);
+    presets.FillPresetList(dir, ReadStartupSettings(dir).Preset);
+    ReadControlSettings(controls, dir);
+    presets.ApplyAtStartup();
+  }
   for (const auto& apply : options.settings) apply(controls, shared);
   // The engine starts as the program does: a device present, Bright and Step requested.
   shared.flag_bright.store(1);

@@ -7,6 +7,9 @@
 //     --bars a,b,...   the 18 band-bar positions  --outputs a,b,...  the 18 output selections
 //     --invert 0|1 --lpt 0|1 --key 0|1           the three check boxes
 //     --seed N         seed of the random generator (default 1)   --passes N  stop after N passes
+//     --settings DIR   start the controls and mode as the program's start-up leaves them with DIR
+//                      as its folder (setting.dat, pattern files); read only. The options above
+//                      are applied after it, wherever they stand.
 //
 // Exit codes: 0 success, 2 bad usage or bad input (message on stderr).
 #pragma once
@@ -26,6 +29,7 @@ struct ReplayOptions {
   std::string spectra_path;  // "-" for stdin
   std::optional<long long> passes;
   std::uint32_t seed = 1;
+  std::optional<std::string> settings_dir;  // --settings: applied before the settings below
   // Control settings, applied in the order given on the command line.
   std::vector<std::function<void(ControlTable&, EngineShared&)>> settings;
 };

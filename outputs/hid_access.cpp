@@ -1,0 +1,215 @@
+#include "outputs/hid_access.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glimmerix {
+namespace {
+
+std::mutex root_mutex;  // guards root
+std::string root;       // prefix of /sys and /dev paths; empty for the real system
+
+std::string Root() {
+  std::lock_guard lock(root_mutex);
+  return root;
+}
+
+struct Attributes {
+  unsigned vendor = 0;
+  unsigned product = 0;
+  unsigned version = 0;
+};
+
+// The hidrawN numbers listed under sys/class/hidraw, ascending.
+std::vector<int> ListInterfaces(const std::string& prefix) {
+  std::vector<int> numbers;
+  const std::string folder = prefix + "/sys/class/hidraw";
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return numbers;
+  while (const dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, "hidraw", 6) != 0 || name[6] == '\0') continue;
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(name + 6, &end, 10);
+    if (*end != '\0' || errno != 0 || n < 0 || n > 1'000'000 || name[6] == '-' || name[6] == '+')
+      continue;
+    numbers.push_back(static_cast<int>(n));
+  }
+  closedir(dir);
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+std::optional<unsigned> ParseHex(const std::string& text) {
+  if (text.empty() || text.size() > 8) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return std::nullopt;
+    value = value * 16 + static_cast<unsigned>(digit);
+  }
+  return value;
+}
+
+std::optional<std::string> FirstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) return std::nullopt;
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// Vendor and product from HID_ID=bus:vendor:product.
+std::optional<Attributes> ReadIds(const std::string& uevent_path) {
+  std::ifstream in(uevent_path);
+  std::string line;
+  while (in && std::getline(in, line)) {
+    if (line.rfind("HID_ID=", 0) != 0) continue;
+    const std::string ids = line.substr(7);
+    const auto first = ids.find(':');
+    const auto second = ids.find(':', first == std::string::npos ? first : first + 1);
+    if (first == std::string::npos || second == std::string::npos) return std::nullopt;
+    const auto vendor = ParseHex(ids.substr(first + 1, second - first - 1));
+    const auto product = ParseHex(ids.substr(second + 1));
+    if (!ParseHex(ids.substr(0, first)) || !vendor || !product) return std::nullopt;
+    return Attributes{*vendor, *product, 0};
+  }
+  return std::nullopt;
+}
+
+// bcdDevice of the nearest folder above the HID device that has one; 0 when none has.
+unsigned ReadVersion(const std::string& device_link, const std::string& prefix) {
+  char* resolved = realpath(device_link.c_str(), nullptr);
+  if (!resolved) return 0;
+  std::string folder = resolved;
+  std::free(resolved);
+  std::string stop = prefix + "/sys";
+  if (char* stop_resolved = realpath(stop.c_str(), nullptr)) {
+    stop = stop_resolved;
+    std::free(stop_resolved);
+  }
+  while (true) {
+    const auto slash = folder.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return 0;
+    folder.erase(slash);
+    if (folder == stop) return 0;
+    if (const auto line = FirstLine(folder + "/bcdDevice")) {
+      const auto version = ParseHex(*line);
+      return version ? *version : 0;
+    }
+  }
+}
+
+std::optional<Attributes> ReadAttributes(const std::string& prefix, int n) {
+  const std::string device = prefix + "/sys/class/hidraw/hidraw" + std::to_string(n) + "/device";
+  auto attributes = ReadIds(device + "/uevent");
+  if (!attributes) return std::nullopt;
+  attributes->version = ReadVersion(device, prefix);
+  return attributes;
+}
+
+bool Matches(const Attributes& a, int product, int vendor, int version) {
+  const unsigned wanted_version = static_cast<unsigned>(version) & 0xFFFF;
+  return a.product == (static_cast<unsigned>(product) & 0xFFFF) &&
+         a.vendor == (static_cast<unsigned>(vendor) & 0xFFFF) &&
+         (wanted_version == 0xFFFF || a.version == wanted_version);
+}
+
+std::string NodePath(const std::string& prefix, int n) {
+  return prefix + "/dev/hidraw" + std::to_string(n);
+}
+
+}  // namespace
+
+void HidAccess_Init() {
+  const char* value = std::getenv("GLIMMERIX_HID_ROOT");
+  std::string prefix = value ? value : "";
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  if (prefix == "/") prefix.clear();
+  std::lock_guard lock(root_mutex);
+  root = prefix;
+}
+
+int HidAccess_DeviceExists(int product, int vendor, int version, int index) {
+  const std::string prefix = Root();
+  std::vector<int> interfaces = ListInterfaces(prefix);
+  if (interfaces.size() > kHidMaxInterfaces) interfaces.resize(kHidMaxInterfaces);
+  unsigned counter = 0;  // matches so far, 16 bits wide
+  for (int n : interfaces) {
+    struct stat st;
+    if (stat(NodePath(prefix, n).c_str(), &st) != 0) continue;
+    const auto attributes = ReadAttributes(prefix, n);
+    if (!attributes || !Matches(*attributes, product, vendor, version)) continue;
+    if (counter < static_cast<unsigned>(index & 0xFFFF)) {
+      counter = (counter + 1) & 0xFFFF;
+      continue;
+    }
+    return 1;
+  }
+  return 0;
+}
+
+HidHandle HidAccess_OpenDevice(int product, int vendor, int version, int index,
+                               HidOpenFailure* failure) {
+  const std::string prefix = Root();
+  std::vector<int> interfaces = ListInterfaces(prefix);
+  if (interfaces.size() > kHidMaxInterfaces) interfaces.resize(kHidMaxInterfaces);
+  unsigned counter = 0;
+  for (int n : interfaces) {
+    const auto attributes = ReadAttributes(prefix, n);
+    if (!attributes || !Matches(*attributes, product, vendor, version)) continue;
+    const std::string node = NodePath(prefix, n);
+    int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      if (failure && errno != ENOENT) *failure = {node, std::strerror(errno), errno};
+      continue;
+    }
+    if (fd == 0) {  // 0 means "no handle": move it out of the way
+      const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+      close(fd);
+      if (moved < 0) continue;
+      fd = moved;
+    }
+    if (counter == static_cast<unsigned>(index & 0xFFFF)) return fd;
+    counter = (counter + 1) & 0xFFFF;
+    close(fd);
+  }
+  return 0;
+}
+
+int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error) {
+  if (handle == 0 || buffer == nullptr || length <= 0) return 0;
+  ssize_t written;
+  do {
+    written = write(handle, buffer, static_cast<size_t>(length));
+  } while (written < 0 && errno == EINTR);
+  if (error) *error = written < 0 ? errno : 0;
+  return written < 0 ? 0 : static_cast<int>(written);
+}
+
+int HidAccess_Close(HidHandle handle) {
+  if (handle == 0) return 0;
+  return close(handle);
+}
+
+}  // namespace glimmerix

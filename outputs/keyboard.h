@@ -1,0 +1,87 @@
+// The keyboard's lock lamps and the hot keys' key states, on X11.
+//
+// A lamp cannot be set directly: the lock key's state is read and, when it differs from the wanted
+// one, one press and release of the key is synthesised (XTest), which toggles the lock and its
+// lamp. The user's lock states really change while this output runs.
+//
+// Threads: Xlib connections are not shared. Each object opens its own connection when it is made
+// and must then be used by one thread at a time (it may be made on one thread and handed to
+// another). The engine thread and the main thread therefore each have their own object.
+//
+// Without an X display (a Wayland-only session, a headless machine) every call does nothing and
+// every key reads as up and unlocked, silently.
+#pragma once
+
+#include "engine/ports.h"
+
+// Xlib's Display, without pulling Xlib's macros into every user of this header.
+struct _XDisplay;
+
+namespace glimmerix {
+
+// One Xlib connection to $DISPLAY (nullptr when there is none).
+class X11Connection {
+ public:
+  X11Connection();
+  ~X11Connection();
+  X11Connection(const X11Connection&) = delete;
+  X11Connection& operator=(const X11Connection&) = delete;
+
+  _XDisplay* display() const { return display_; }
+
+ private:
+  _XDisplay* display_ = nullptr;
+};
+
+class X11KeyboardLamps : public KeyboardLamps {
+ public:
+  X11KeyboardLamps();
+  ~X11KeyboardLamps() override;
+
+  bool connected() const;
+
+  // The key state value of a lock key ('n' Num Lock, 'c' Caps Lock, 's' Scroll Lock; upper case
+  // too) as GetKeyState gives it: bit 0 is the lock, and while the key is held down the value is
+  // negative (-128 unlocked, -127 locked), so neither 0 nor 1. Any other letter reads 0.
+  int KeyState(char key);
+
+  // Toggles the lock key once when its state value differs from newstate (whole values compared).
+  void SetLEDKey(char key, int newstate) override;
+
+  // Records the three lock states: oldstate1 Caps Lock, oldstate2 Num Lock, oldstate3 Scroll Lock.
+  void SaveLockStates();
+  // Brings Num Lock, then Caps Lock, then Scroll Lock back to the recorded states.
+  void RestoreLockLEDs();
+
+  int oldstate1 = 0;  // Caps Lock key state when last saved
+  int oldstate2 = 0;  // Num Lock
+  int oldstate3 = 0;  // Scroll Lock
+
+ private:
+  struct Key {
+    unsigned keycode = 0;         // 0: the keyboard has no such key
+    unsigned long indicator = 0;  // atom of the lamp's XKB indicator name
+  };
+  const Key* Find(char key) const;
+
+  X11Connection x_;
+  bool xtest_ = false;  // the server takes synthesised key events
+  Key num_, caps_, scroll_;
+};
+
+// Shift, Alt and F5..F8 held, from XQueryKeymap (either Shift or Alt key counts).
+class X11HotKeys : public HotKeyState {
+ public:
+  X11HotKeys();
+  ~X11HotKeys() override;
+
+  bool connected() const;
+  bool IsDown(HotKey key) override;
+
+ private:
+  X11Connection x_;
+  // Keycodes per HotKey (two for Shift and Alt: left and right); 0 where the keymap has none.
+  unsigned keycodes_[6][2] = {};
+};
+
+}  // namespace glimmerix

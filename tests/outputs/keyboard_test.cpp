@@ -1,0 +1,158 @@
+// The keyboard lamps and hot keys against a real X server: a private Xvfb started for this
+// program alone (so nothing else toggles its locks), with Scroll Lock made a lock modifier.
+#include "outputs/keyboard.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+// Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
+extern char** environ;
+
+namespace glimmerix {
+namespace {
+
+class X11Keyboard : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (int n = 150; n < 250 && xvfb_ == 0; ++n) {
+      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      struct stat st;
+      if (stat(lock.c_str(), &st) == 0 || stat(socket.c_str(), &st) == 0) continue;
+      display_ = ":" + std::to_string(n);
+      const char* argv[] = {"Xvfb",     display_.c_str(), "-screen", "0",    "640x480x24",
+                            "-noreset", "-nolisten",      "tcp",     nullptr};
+      posix_spawn_file_actions_t actions;
+      posix_spawn_file_actions_init(&actions);
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+      posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+      pid_t pid;
+      if (posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+        break;
+      posix_spawn_file_actions_destroy(&actions);
+      for (int i = 0; i < 100; ++i) {
+        if (Display* d = XOpenDisplay(display_.c_str())) {
+          XCloseDisplay(d);
+          xvfb_ = pid;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (xvfb_ == 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+    if (xvfb_ == 0) return;
+    setenv("DISPLAY", display_.c_str(), 1);
+    Shell("xmodmap -e 'add mod3 = Scroll_Lock'");
+  }
+  static void TearDownTestSuite() {
+    if (xvfb_ == 0) return;
+    kill(xvfb_, SIGTERM);
+    waitpid(xvfb_, nullptr, 0);
+    xvfb_ = 0;
+  }
+  void SetUp() override {
+    ASSERT_NE(xvfb_, 0) << "Xvfb could not be started";
+    probe_ = XOpenDisplay(display_.c_str());
+    ASSERT_NE(probe_, nullptr);
+  }
+  void TearDown() override {
+    if (probe_) XCloseDisplay(probe_);
+  }
+
+  static void Shell(const std::string& command) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+
+  // The lamp as the server shows it, read on a connection of the test's own.
+  bool Lamp(char key) {
+    unsigned bits = 0;
+    XkbGetIndicatorState(probe_, XkbUseCoreKbd, &bits);
+    const int bit = key == 'c' ? 0 : key == 'n' ? 1 : 2;
+    return (bits >> bit) & 1;
+  }
+
+  static inline pid_t xvfb_ = 0;
+  static inline std::string display_;
+  Display* probe_ = nullptr;
+};
+
+TEST_F(X11Keyboard, LampsFollowTheWantedStatesAndComeBackOnRestore) {
+  X11KeyboardLamps engine_side;
+  X11KeyboardLamps main_side;
+  ASSERT_TRUE(engine_side.connected());
+  for (char key : {'n', 'c', 's'}) {
+    const bool was = Lamp(key);
+    EXPECT_EQ(engine_side.KeyState(key), was ? 1 : 0);
+    engine_side.SetLEDKey(key, was ? 1 : 0);  // already so: no toggle
+    EXPECT_EQ(Lamp(key), was) << key;
+    engine_side.SetLEDKey(static_cast<char>(key - 'a' + 'A'), was ? 0 : 1);
+    EXPECT_EQ(Lamp(key), !was) << key;
+    EXPECT_EQ(engine_side.KeyState(key), was ? 0 : 1);
+    engine_side.SetLEDKey(key, was ? 0 : 1);
+    EXPECT_EQ(Lamp(key), !was) << key << ": a repeated wanted state toggles nothing";
+  }
+
+  main_side.SaveLockStates();
+  const bool caps = Lamp('c'), num = Lamp('n'), scroll = Lamp('s');
+  EXPECT_EQ(main_side.oldstate1, caps ? 1 : 0);
+  EXPECT_EQ(main_side.oldstate2, num ? 1 : 0);
+  EXPECT_EQ(main_side.oldstate3, scroll ? 1 : 0);
+  engine_side.SetLEDKey('n', num ? 0 : 1);
+  engine_side.SetLEDKey('s', scroll ? 0 : 1);
+  EXPECT_EQ(Lamp('c'), caps);
+  main_side.RestoreLockLEDs();
+  EXPECT_EQ(Lamp('c'), caps);
+  EXPECT_EQ(Lamp('n'), num);
+  EXPECT_EQ(Lamp('s'), scroll);
+}
+
+TEST_F(X11Keyboard, HeldLockKeyReadsNeitherZeroNorOneAndIsRestoredAgainst) {
+  X11KeyboardLamps lamps;
+  Shell("xdotool keydown Num_Lock");
+  const int held = lamps.KeyState('N');
+  lamps.SaveLockStates();
+  Shell("xdotool keyup Num_Lock");
+  EXPECT_NE(held, 0);
+  EXPECT_NE(held, 1);
+  EXPECT_EQ(held & 1, Lamp('n') ? 1 : 0) << "bit 0 is still the lock";
+  EXPECT_EQ(lamps.oldstate2, held);
+
+  const bool released = Lamp('n');
+  EXPECT_EQ(lamps.KeyState('n'), released ? 1 : 0);
+  lamps.RestoreLockLEDs();  // a state saved while held never equals a released key's
+  EXPECT_EQ(Lamp('n'), !released);
+}
+
+TEST_F(X11Keyboard, HotKeyReaderSeesAHeldChord) {
+  X11HotKeys keys;
+  ASSERT_TRUE(keys.connected());
+  EXPECT_FALSE(keys.IsDown(HotKey::kShift));
+  Shell("xdotool keydown shift+alt+F8");
+  const bool shift = keys.IsDown(HotKey::kShift), alt = keys.IsDown(HotKey::kAlt);
+  const bool f5 = keys.IsDown(HotKey::kF5), f6 = keys.IsDown(HotKey::kF6);
+  const bool f7 = keys.IsDown(HotKey::kF7), f8 = keys.IsDown(HotKey::kF8);
+  Shell("xdotool keyup shift+alt+F8");
+  EXPECT_TRUE(shift && alt && f8);
+  EXPECT_FALSE(f5 || f6 || f7);
+  EXPECT_FALSE(keys.IsDown(HotKey::kShift) || keys.IsDown(HotKey::kAlt) ||
+               keys.IsDown(HotKey::kF8));
+}
+
+}  // namespace
+}  // namespace glimmerix

@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "outputs/keyboard.h"
+
+namespace glimmerix {
+namespace {
+
+TEST(KeyboardWithoutDisplay, EveryCallDoesNothingAndKeysReadUp) {
+  const char* had = std::getenv("DISPLAY");
+  const std::string saved = had ? had : "";
+  for (const char* display : {"", ":4097"}) {
+    setenv("DISPLAY", display, 1);
+    X11KeyboardLamps lamps;
+    X11HotKeys keys;
+    EXPECT_FALSE(lamps.connected());
+    EXPECT_FALSE(keys.connected());
+    lamps.SetLEDKey('n', 1);
+    lamps.SaveLockStates();
+    lamps.RestoreLockLEDs();
+    EXPECT_EQ(lamps.KeyState('c'), 0);
+    EXPECT_EQ(lamps.oldstate1 | lamps.oldstate2 | lamps.oldstate3, 0);
+    for (HotKey k : {HotKey::kShift, HotKey::kAlt, HotKey::kF5, HotKey::kF8})
+      EXPECT_FALSE(keys.IsDown(k));
+  }
+  if (had)
+    setenv("DISPLAY", saved.c_str(), 1);
+  else
+    unsetenv("DISPLAY");
+}
+
+}  // namespace
+}  // namespace glimmerix

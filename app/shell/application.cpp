@@ -1,0 +1,278 @@
+#include "app/shell/application.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <random>
+
+#include "app/shell/app_icon.h"
+#include "app/shell/main_window.h"
+#include "presets/settings_file.h"
+
+namespace glimmerix::shell {
+
+Application::Application(std::string program_folder, int signal_fd)
+    : program_folder_(std::move(program_folder)),
+      random_(std::random_device{}()),
+      signal_fd_(signal_fd) {}
+
+Application::~Application() {
+  // The normal ways out have run Finish(); anything else (an exception, a test that never
+  // ended the program) still stops the engine and switches the outputs off.
+  if (!finished_ && engine_thread_.joinable()) {
+    shared_.exit_usb.store(1);
+    StopEngine();
+    usb_.SwitchOff();
+    if (lpt_) lpt_->SwitchOff();
+  }
+  table_.set_observer(nullptr);
+  qApp->removeEventFilter(this);
+  delete tray_;
+  delete menu_;
+}
+
+bool Application::Start() {
+  // Step 4: what setting.dat says before the window exists.
+  const StartupSettings settings = ReadStartupSettings();
+  XXX_ = settings.X_form;
+  YYY_ = settings.Y_form;
+  usb_.USB_PID.store(settings.PID);
+  usb_.USB_VID.store(settings.VID);
+
+  // Step 5: the parallel-port library, which the program cannot do without.
+  if (!library_.Load(program_folder_)) {
+    const QString text = QStringLiteral("For program to work file is required:\n\r ") +
+                         QString::fromUtf8(Inpout32Library::kFileName);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+      // Nobody could see or dismiss a box: say it where a headless run's owner looks.
+      fprintf(stderr, "File missing! %s\n", qPrintable(text));
+    } else {
+      QMessageBox box(QMessageBox::Critical, QStringLiteral("File missing!"), text,
+                      QMessageBox::Ok);
+      box.setWindowIcon(AppIcon());
+      box.exec();
+    }
+    return false;
+  }
+  lpt_ = std::make_unique<LptPort>(library_);
+
+  // Steps 6 to 11: window 0 (hidden), tray icon, menu, every control, the preset list.
+  table_.set_observer(&bridge_);
+  window_ = std::make_unique<MainWindow>(table_);
+  window_->setWindowIcon(AppIcon());
+  window_->move(XXX_, YYY_);
+  connect(window_.get(), &MainWindow::gadgetEvent, this, &Application::OnGadget);
+  connect(window_.get(), &MainWindow::minimised, this, &Application::HideMainWindow,
+          Qt::QueuedConnection);
+
+  tray_ = new QSystemTrayIcon(AppIcon());
+  tray_->setToolTip(QStringLiteral("Glimmerix"));
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+    if (r == QSystemTrayIcon::Trigger) ShowMainWindow();
+  });
+
+  menu_ = new QMenu();
+  menu_->addAction(QStringLiteral("Open"), this, &Application::ShowMainWindow);
+  menu_->addAction(QStringLiteral("Hide"), this, &Application::HideMainWindow);
+  QMenu* help = menu_->addMenu(QStringLiteral("Help"));
+  help->addAction(QStringLiteral("Settings"), this, [this] { OpenViewer(2); });
+  help->addAction(QStringLiteral("History"), this, [this] { OpenViewer(3); });
+  menu_->addAction(QStringLiteral("About"), this, [this] { OpenViewer(1); });
+  menu_->addSeparator();
+  menu_->addAction(QStringLiteral("Exit"), this, &Application::ExitCommand);
+  tray_->setContextMenu(menu_);
+  tray_->show();
+
+  presets_.FillPresetList(program_folder_, settings.Preset);
+
+  // Step 12 and 13: the controls from setting.dat, then the preset in force.
+  ReadControlSettings(table_);
+  presets_.ApplyAtStartup();
+
+  // Steps 14 to 18.
+  lamps_.SaveLockStates();
+  shared_.flag_bright.store(1);
+  capture_.Start();
+  usb_.FindDevice_Timer();
+  timer_ = new QTimer(this);
+  connect(timer_, &QTimer::timeout, this, [this] { usb_.FindDevice_Timer(); });
+  timer_->start(500);
+
+  // The engine's changes reach the widgets through the bridge; signals through their pipe.
+  if (bridge_.wake_fd() >= 0) {
+    bridge_notifier_ = new QSocketNotifier(bridge_.wake_fd(), QSocketNotifier::Read, this);
+    connect(bridge_notifier_, &QSocketNotifier::activated, this, [this] { bridge_.Drain(*this); });
+  }
+  if (signal_fd_ >= 0) {
+    signal_notifier_ = new QSocketNotifier(signal_fd_, QSocketNotifier::Read, this);
+    connect(signal_notifier_, &QSocketNotifier::activated, this, &Application::OnSignal);
+  }
+  connect(qApp, &QGuiApplication::commitDataRequest, this, &Application::ExitCommand);
+  connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+    if (!finished_) ExitCommand();
+  });
+  qApp->installEventFilter(this);
+
+  // Step 19: the engine thread, last, so its first pass finds everything in place.
+  EnginePorts ports;
+  ports.spectrum = &capture_;
+  ports.usb = &usb_;
+  ports.lpt = lpt_.get();
+  ports.lamps = &engine_lamps_;
+  ports.keys = &hot_keys_;
+  ports.clicks = &bridge_;
+  ports.random = &random_;
+  ports.sleeper = &sleeper_;
+  ports.columns = &bridge_;
+  engine_ = std::make_unique<Engine>(table_, shared_, ports);
+  engine_thread_ = std::jthread([this](std::stop_token stop) { engine_->UpdateSpectrum(stop); });
+
+  // Step 20.
+  window_->hide();
+  return true;
+}
+
+void Application::ControlChanged(int g) {
+  if (window_) window_->Refresh(g);
+}
+
+void Application::ColumnChanged(int column, float band_value, int lamp) {
+  if (window_) window_->ShowColumn(column, band_value, lamp);
+}
+
+void Application::ButtonClicked(int g) {
+  if (finished_ || !window_) return;
+  if (QAbstractButton* b = window_->button(g)) b->click();
+}
+
+void Application::OnGadget(int g) {
+  if (finished_) return;
+  switch (g) {
+    case gadget::kManualButton:
+      shared_.EFFECT_ZMU.store(kModeManual);
+      if (presets_.RestoreBandLevels()) flag_wr_.store(1);
+      break;
+    case gadget::kAutoButton:
+    case gadget::kRndButton:
+      // The user's manual levels are saved before the mode leaves Manual.
+      if (flag_wr_.load() == 1) {
+        presets_.SaveBandLevels();
+        flag_wr_.store(0);
+      }
+      shared_.EFFECT_ZMU.store(g == gadget::kAutoButton ? kModeAuto : kModeRnd);
+      presets_.ClearBandBars();
+      break;
+    case gadget::kKeyCheck:
+      if (table_.value(gadget::kKeyCheck) == 1) {
+        lamps_.SaveLockStates();
+      } else {
+        lamps_.RestoreLockLEDs();
+      }
+      break;
+    case gadget::kWidthButton:
+      window_->ToggleWidth();
+      break;
+    case gadget::kBrightBar:
+    case gadget::kStepBar:
+      shared_.flag_bright.store(1);
+      break;
+    case gadget::kPresetList:
+      presets_.SelectPreset();
+      break;
+    default:
+      break;
+  }
+}
+
+void Application::ShowMainWindow() {
+  if (finished_) return;
+  window_->show();
+  window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+  window_->raise();
+  window_->activateWindow();
+}
+
+void Application::HideMainWindow() {
+  if (window_) window_->hide();
+}
+
+void Application::OpenViewer(int) {}
+
+void Application::CloseRequest() {
+  if (finished_) return;
+  shared_.exit_usb.store(1);
+  const QPoint frame = window_->pos();
+  SaveOnClose(presets_, frame.x(), frame.y());
+  Finish();
+}
+
+void Application::ExitCommand() {
+  if (finished_) return;
+  shared_.exit_usb.store(1);
+  SaveOnExit(presets_);
+  Finish();
+}
+
+void Application::OnSignal() {
+  if (signal_notifier_) signal_notifier_->setEnabled(false);
+  ExitCommand();
+}
+
+void Application::StopEngine() {
+  if (!engine_thread_.joinable()) return;
+  engine_thread_.request_stop();
+  sleeper_.Interrupt();
+  engine_thread_.join();
+}
+
+void Application::Finish() {
+  finished_ = true;
+  shared_.exit_usb.store(1);
+  StopEngine();
+  usb_.SwitchOff();
+  if (lpt_) lpt_->SwitchOff();
+  lamps_.RestoreLockLEDs();
+  library_.Release();
+  if (timer_) timer_->stop();
+  if (tray_) tray_->hide();
+  for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
+  QCoreApplication::exit(0);
+}
+
+bool Application::IsProgramWindow(QObject* object) const {
+  if (!object->isWidgetType()) return false;
+  auto* w = static_cast<QWidget*>(object);
+  if (!w->isWindow()) return false;
+  if (w == window_.get()) return true;
+  return w->property("glimmerixViewer").toBool();
+}
+
+bool Application::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Close:
+      if (finished_ || !event->spontaneous() || !IsProgramWindow(watched)) break;
+      // The window stays; the program ends through the close path.
+      event->ignore();
+      QMetaObject::invokeMethod(this, &Application::CloseRequest, Qt::QueuedConnection);
+      return true;
+    case QEvent::Move:
+      if (finished_ || !event->spontaneous() || !IsProgramWindow(watched)) break;
+      if (!static_cast<QWidget*>(watched)->isVisible()) break;
+      {
+        const QPoint frame = window_->pos();
+        SaveWindowPosition(frame.x(), frame.y());
+      }
+      break;
+    default:
+      break;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+}  // namespace glimmerix::shell

@@ -1,0 +1,118 @@
+// The program: start-up in its fixed order, the tray icon and menu, the handling of every window,
+// menu, timer and control event, and the close and exit paths that save the settings and switch
+// every output off.
+//
+// Threads: an Application lives on the GUI (main) thread and is used there only. It owns the one
+// engine thread, which it starts last in Start() and stops (request_stop, interrupt its sleep,
+// join) on the way out, before the outputs get their all-off values. Everything the two threads
+// share is the ControlTable, EngineShared and the outputs, each thread-safe on its own; the
+// engine reaches the widgets only through the GuiBridge.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <array>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/shell/gui_bridge.h"
+#include "engine/capture/audio_capture.h"
+#include "engine/controls.h"
+#include "engine/engine.h"
+#include "engine/realtime.h"
+#include "outputs/keyboard.h"
+#include "outputs/parallel_port.h"
+#include "outputs/usb_controller.h"
+#include "presets/presets.h"
+
+class QMenu;
+class QSocketNotifier;
+class QSystemTrayIcon;
+class QTimer;
+class QWidget;
+
+namespace glimmerix::shell {
+
+class MainWindow;
+
+class Application : public QObject, private GuiBridge::Consumer {
+  Q_OBJECT
+
+ public:
+  // signal_fd: the read end of the termination-signal pipe (-1: none).
+  Application(std::string program_folder, int signal_fd);
+  ~Application() override;
+
+  // Start-up, steps 2 to 20. False when the program is to end at once (no libinpout32.so, after
+  // the user dismissed the message); the caller then returns 0 without running the event loop.
+  bool Start();
+
+  // --- for tests of a started program ---
+  ControlTable& controls() { return table_; }
+  EngineShared& shared() { return shared_; }
+  MainWindow* main_window() { return window_.get(); }
+  QSystemTrayIcon* tray() { return tray_; }
+  QMenu* menu() { return menu_; }
+  bool finished() const { return finished_; }
+
+  // The window paths, also reached through the menu and signals.
+  void ShowMainWindow();
+  void HideMainWindow();
+  // Close request of any program window: the close-path saves, then Finish().
+  void CloseRequest();
+  // The menu command "Exit", a termination signal or the end of the session.
+  void ExitCommand();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // GuiBridge::Consumer
+  void ControlChanged(int gadget) override;
+  void ColumnChanged(int column, float band_value, int lamp) override;
+  void ButtonClicked(int gadget) override;
+
+  void OnGadget(int gadget);
+  void OnSignal();
+  void OpenViewer(int which);
+  bool IsProgramWindow(QObject* object) const;
+  // Both ways out end here: exit_usb, the engine stopped, every output off, the lock lamps given
+  // back, the library released, the windows and the tray icon gone, the event loop told to end.
+  void Finish();
+  void StopEngine();
+
+  std::string program_folder_;
+
+  ControlTable table_;
+  EngineShared shared_;
+  std::atomic<int> flag_wr_{0};  // main thread only; atomic because Presets takes it so
+  Presets presets_{table_, shared_, flag_wr_};
+  GuiBridge bridge_;
+
+  Inpout32Library library_;  // library 1
+  std::unique_ptr<LptPort> lpt_;
+  UsbController usb_{table_, shared_};
+  X11KeyboardLamps lamps_;         // main thread: lock states saved and given back
+  X11KeyboardLamps engine_lamps_;  // engine thread: the lamps as light channels
+  X11HotKeys hot_keys_;            // engine thread
+  AudioCapture capture_;
+  Mt19937Random random_;
+  InterruptibleSleeper sleeper_;
+  std::unique_ptr<Engine> engine_;
+  std::jthread engine_thread_;
+
+  std::unique_ptr<MainWindow> window_;  // window 0
+  QSystemTrayIcon* tray_ = nullptr;     // tray icon 25
+  QMenu* menu_ = nullptr;               // pop-up menu 26
+  QTimer* timer_ = nullptr;             // timer 2
+  QSocketNotifier* bridge_notifier_ = nullptr;
+  QSocketNotifier* signal_notifier_ = nullptr;
+  int signal_fd_ = -1;
+
+  int XXX_ = 0, YYY_ = 0;  // the main window's outer frame at start-up
+  bool finished_ = false;  // Finish() ran: later close events come from Qt, not the user
+};
+
+}  // namespace glimmerix::shell

@@ -1,0 +1,86 @@
+#include "app/shell/gui_bridge.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+
+namespace glimmerix::shell {
+
+GuiBridge::GuiBridge() {
+  fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+GuiBridge::~GuiBridge() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void GuiBridge::Wake() {
+  if (fd_ < 0 || wake_pending_.exchange(true, std::memory_order_acq_rel)) return;
+  const std::uint64_t one = 1;
+  // EAGAIN only when the counter is near overflow, which means a wake is pending anyway.
+  while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void GuiBridge::OnControlChanged(int g) {
+  if (g < 0 || g >= gadget::kCount) return;
+  dirty_[g / 64].fetch_or(std::uint64_t{1} << (g % 64), std::memory_order_release);
+  Wake();
+}
+
+void GuiBridge::ColumnDrawn(int column, float band_value, int lamp, const ColumnPicture&) {
+  if (column < 0 || column >= kChannels) return;
+  const std::uint64_t word =
+      (std::uint64_t{std::bit_cast<std::uint32_t>(band_value)} << 32) | (lamp == 1 ? 1u : 0u);
+  columns_[column].store(word, std::memory_order_relaxed);
+  OnControlChanged(gadget::kFirstColumn + column);
+}
+
+void GuiBridge::PostButtonMessage(int g, ButtonMessage message) {
+  // A press alone does nothing; the release completes the click.
+  if (message != ButtonMessage::kUp) return;
+  const std::uint32_t head = click_head_.load(std::memory_order_relaxed);
+  if (head - click_tail_.load(std::memory_order_acquire) >= kClickSlots) return;
+  clicks_[head % kClickSlots].store(g, std::memory_order_relaxed);
+  click_head_.store(head + 1, std::memory_order_release);
+  Wake();
+}
+
+void GuiBridge::Drain(Consumer& consumer) {
+  if (fd_ >= 0) {
+    std::uint64_t count;
+    while (read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+  }
+  wake_pending_.store(false, std::memory_order_release);
+
+  for (int w = 0; w < kWords; ++w) {
+    std::uint64_t bits = dirty_[w].exchange(0, std::memory_order_acquire);
+    while (bits != 0) {
+      const int bit = std::countr_zero(bits);
+      bits &= bits - 1;
+      const int g = w * 64 + bit;
+      if (g >= gadget::kFirstColumn && g <= gadget::kLastColumn) {
+        const int column = g - gadget::kFirstColumn;
+        const std::uint64_t word = columns_[column].load(std::memory_order_relaxed);
+        consumer.ColumnChanged(column, std::bit_cast<float>(static_cast<std::uint32_t>(word >> 32)),
+                               static_cast<int>(word & 1));
+      } else {
+        consumer.ControlChanged(g);
+      }
+    }
+  }
+
+  const std::uint32_t head = click_head_.load(std::memory_order_acquire);
+  std::uint32_t tail = click_tail_.load(std::memory_order_relaxed);
+  while (tail != head) {
+    const int g = clicks_[tail % kClickSlots].load(std::memory_order_relaxed);
+    ++tail;
+    click_tail_.store(tail, std::memory_order_release);
+    consumer.ButtonClicked(g);
+  }
+}
+
+}  // namespace glimmerix::shell

@@ -1,0 +1,63 @@
+// The hand-off from the engine thread (and any other thread) to the GUI thread.
+//
+// Producers (any thread, chiefly the engine during its pass) only store into atomics and, at most
+// once per batch, write to an eventfd; they never block and never allocate:
+//   - OnControlChanged marks a gadget dirty (the ControlTable's observer);
+//   - ColumnDrawn publishes a column's band value and lamp as one 64-bit word;
+//   - PostButtonMessage queues a click of a mode button on its release (single producer: the
+//     engine thread; a full queue drops the click, as a key held on gets clicked again).
+// The consumer (the GUI thread) watches wake_fd() and calls Drain(), which hands out what changed
+// since the last drain. Qt-free, so it is tested without a display.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "engine/engine.h"
+
+namespace glimmerix::shell {
+
+class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster {
+ public:
+  GuiBridge();
+  ~GuiBridge() override;
+  GuiBridge(const GuiBridge&) = delete;
+  GuiBridge& operator=(const GuiBridge&) = delete;
+
+  // Readable while something waits for Drain(); -1 if the eventfd could not be made (then the
+  // consumer has to poll Drain() instead).
+  int wake_fd() const { return fd_; }
+
+  void OnControlChanged(int gadget) override;
+  void ColumnDrawn(int column, float band_value, int lamp, const ColumnPicture& picture) override;
+  void PostButtonMessage(int gadget, ButtonMessage message) override;
+
+  // What the consumer is told by Drain().
+  class Consumer {
+   public:
+    virtual ~Consumer() = default;
+    virtual void ControlChanged(int gadget) = 0;                             // non-column gadgets
+    virtual void ColumnChanged(int column, float band_value, int lamp) = 0;  // 0..17
+    virtual void ButtonClicked(int gadget) = 0;                              // in the order posted
+  };
+  // GUI thread. Resets the wake-up first, so anything published while draining wakes again.
+  void Drain(Consumer& consumer);
+
+ private:
+  static constexpr int kWords = (gadget::kCount + 63) / 64;
+  static constexpr int kClickSlots = 64;
+
+  void Wake();
+
+  int fd_ = -1;
+  std::atomic<bool> wake_pending_{false};                        // an eventfd write is outstanding
+  std::array<std::atomic<std::uint64_t>, kWords> dirty_{};       // one bit per gadget
+  std::array<std::atomic<std::uint64_t>, kChannels> columns_{};  // float bits << 32 | lamp
+  // Click queue: single producer (engine), single consumer (GUI); indices grow forever.
+  std::array<std::atomic<int>, kClickSlots> clicks_{};
+  std::atomic<std::uint32_t> click_head_{0};  // next slot the producer fills
+  std::atomic<std::uint32_t> click_tail_{0};  // next slot the consumer reads
+};
+
+}  // namespace glimmerix::shell

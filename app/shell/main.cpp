@@ -1,0 +1,32 @@
+// glimmerix: the light organ's program. Takes no arguments and always ends with exit code 0.
+#include <QApplication>
+#include <cstdlib>
+
+#include "app/shell/application.h"
+#include "app/shell/process.h"
+#include "outputs/hid_access.h"
+
+int main(int argc, char** argv) {
+  using namespace glimmerix;
+  HidAccess_Init();
+
+  // One instance at a time; a second start ends here, silently.
+  const shell::SingleInstance instance(shell::InstanceLockPath());
+  if (!instance.first()) return 0;
+
+  // From here on SIGTERM, SIGINT and SIGHUP take the exit path inside the event loop.
+  shell::TerminationSignals termination;
+
+  const std::string platform = shell::ChoosePlatform(
+      std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+  if (!platform.empty()) setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Glimmerix"));
+  QApplication::setDesktopFileName(QStringLiteral("glimmerix"));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  shell::Application program(shell::ProgramFolder(argc > 0 ? argv[0] : ""), termination.read_fd());
+  if (program.Start()) QApplication::exec();
+  return 0;
+}

@@ -1,0 +1,198 @@
+#include "app/shell/main_window.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+#include "app/shell/window_layout.h"
+
+namespace glimmerix::shell {
+namespace {
+
+QString Text(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+
+}  // namespace
+
+ColumnView::ColumnView(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void ColumnView::Show(float band_value, int lamp) {
+  DrawColumn(picture_, band_value, lamp);
+  update();
+}
+
+void ColumnView::paintEvent(QPaintEvent*) {
+  static_assert(sizeof(Rgb) == 3, "column pixels are packed RGB888");
+  const QImage image(reinterpret_cast<const uchar*>(picture_.pixels.data()), ColumnPicture::kWidth,
+                     ColumnPicture::kHeight, ColumnPicture::kWidth * 3, QImage::Format_RGB888);
+  QPainter painter(this);
+  painter.drawImage(rect(), image);
+}
+
+MainWindow::MainWindow(ControlTable& table)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      table_(table) {
+  setWindowTitle(QStringLiteral("Glimmerix"));
+  setFixedSize(kNarrowWidth, kInnerHeight);
+  // The layout's pixel geometry was made for a small GUI font; the desktop's usual 13 px one
+  // cuts "Manual" and "<>" short.
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
+  Create();
+  RefreshAll();
+  winId();
+}
+
+void MainWindow::Create() {
+  for (const ControlSpec& spec : MainWindowControls()) {
+    const int g = spec.gadget;
+    QWidget* w = nullptr;
+    switch (spec.kind) {
+      case ControlKind::kText: {
+        auto* label = new QLabel(Text(spec.caption), this);
+        label->setAlignment((spec.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
+        w = label;
+        break;
+      }
+      case ControlKind::kButton: {
+        auto* button = new QPushButton(Text(spec.caption), this);
+        button->setFocusPolicy(Qt::TabFocus);
+        connect(button, &QPushButton::clicked, this, [this, g] { emit gadgetEvent(g); });
+        w = button;
+        break;
+      }
+      case ControlKind::kCheckBox: {
+        auto* box = new QCheckBox(Text(spec.caption), this);
+        connect(box, &QCheckBox::clicked, this, [this, g](bool ticked) {
+          table_.set_value(g, ticked ? 1 : 0);
+          emit gadgetEvent(g);
+        });
+        w = box;
+        break;
+      }
+      case ControlKind::kScrollBar: {
+        auto* bar = new QScrollBar(spec.vertical ? Qt::Vertical : Qt::Horizontal, this);
+        const ScrollRange range = RangeOf(g);
+        bar->setRange(range.lowest(), range.highest());
+        bar->setPageStep(range.page);
+        bar->setSingleStep(1);
+        connect(bar, &QScrollBar::valueChanged, this, [this, g](int value) {
+          table_.set_value(g, value);
+          emit gadgetEvent(g);
+        });
+        w = bar;
+        break;
+      }
+      case ControlKind::kList: {
+        auto* list = new QComboBox(this);
+        list->setEditable(false);
+        list->setMaxVisibleItems(kOutputListEntries);
+        if (g != gadget::kPresetList) {
+          list->addItem(QStringLiteral("No"));
+          for (int k = 1; k <= kChannels; ++k) list->addItem(QString::number(k));
+        }
+        connect(list, &QComboBox::activated, this, [this, g](int index) {
+          table_.set_value(g, index);
+          emit gadgetEvent(g);
+        });
+        w = list;
+        break;
+      }
+      case ControlKind::kPicture:
+        w = new ColumnView(this);
+        break;
+      case ControlKind::kNone:
+        break;
+    }
+    if (w == nullptr) continue;
+    w->setGeometry(spec.x, spec.y, spec.w, spec.h);
+    if (!spec.tooltip.empty()) w->setToolTip(Text(spec.tooltip));
+    widgets_[g] = w;
+  }
+}
+
+QWidget* MainWindow::widget(int g) const {
+  return g >= 0 && g < gadget::kCount ? widgets_[g] : nullptr;
+}
+
+QAbstractButton* MainWindow::button(int g) const {
+  return qobject_cast<QAbstractButton*>(widget(g));
+}
+
+void MainWindow::RefreshAll() {
+  for (const ControlSpec& spec : MainWindowControls()) Refresh(spec.gadget);
+}
+
+void MainWindow::Refresh(int g) {
+  QWidget* w = widget(g);
+  if (w == nullptr) return;
+  if (g == gadget::kStatusText) return RefreshStatus();
+  if (g == gadget::kPresetList) return RefreshPresetList();
+  const int value = table_.value(g);
+  const QSignalBlocker quiet(w);
+  switch (KindOf(g)) {
+    case ControlKind::kScrollBar:
+      static_cast<QScrollBar*>(w)->setValue(value);
+      break;
+    case ControlKind::kCheckBox:
+      static_cast<QCheckBox*>(w)->setChecked(value == 1);
+      break;
+    case ControlKind::kList:
+      static_cast<QComboBox*>(w)->setCurrentIndex(value);
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::RefreshPresetList() {
+  auto* list = static_cast<QComboBox*>(widgets_[gadget::kPresetList]);
+  const QSignalBlocker quiet(list);
+  const std::vector<std::string> entries = table_.preset_entries();
+  bool same = list->count() == static_cast<int>(entries.size());
+  for (int i = 0; same && i < list->count(); ++i)
+    same = list->itemText(i) == QString::fromLocal8Bit(entries[i].data(), entries[i].size());
+  if (!same) {
+    list->clear();
+    for (const std::string& e : entries) list->addItem(QString::fromLocal8Bit(e.data(), e.size()));
+  }
+  list->setCurrentIndex(table_.value(gadget::kPresetList));
+}
+
+void MainWindow::RefreshStatus() {
+  auto* label = static_cast<QLabel*>(widgets_[gadget::kStatusText]);
+  const Rgb c = table_.status_colour();
+  label->setText(QString::fromStdString(table_.status_text()));
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, QColor(c.r, c.g, c.b));
+  label->setPalette(palette);
+}
+
+void MainWindow::ShowColumn(int column, float band_value, int lamp) {
+  if (column < 0 || column >= kChannels) return;
+  static_cast<ColumnView*>(widgets_[gadget::kFirstColumn + column])->Show(band_value, lamp);
+}
+
+void MainWindow::ToggleWidth() {
+  setFixedSize(width() == kWideWidth ? kNarrowWidth : kWideWidth, kInnerHeight);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) emit minimised();
+}
+
+}  // namespace glimmerix::shell

@@ -1,0 +1,111 @@
+// The live capture for real, through the private PulseAudio of scripts/with-test-services:
+// whatever is played into its null sink is what the default recording device hears.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <numeric>
+#include <sstream>
+#include <vector>
+
+#include "engine/capture/audio_capture.h"
+#include "tests/capture/sound_server.h"
+
+namespace glimmerix {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Player;
+using testing::WaitFor;
+
+struct Spectrum {
+  std::vector<float> fft = std::vector<float>(kSpectrumBins);
+  double total() const { return std::accumulate(fft.begin(), fft.end(), 0.0); }
+};
+
+class LiveCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::TestServicesPresent()) GTEST_SKIP() << "needs scripts/with-test-services";
+  }
+  float Bin186() {
+    capture.Fetch(now.fft.data());
+    return now.fft[186];
+  }
+  bool Silent() {
+    capture.Fetch(now.fft.data());
+    return now.total() <= 0.01;
+  }
+  AudioCapture capture;
+  Spectrum now;
+};
+
+TEST_F(LiveCapture, SineReachesItsBinQuicklyAndSilenceReturns) {
+  Silent();
+  EXPECT_EQ(now.total(), 0.0) << "nothing has arrived before Start";
+  capture.Start();
+  ASSERT_LT(WaitFor([&] { return capture.streaming(); }, 5s), 5s) << "the stream never opened";
+  ASSERT_LT(WaitFor([&] { return capture.receiving(); }, 5s), 5s) << "no samples arrive";
+  ASSERT_TRUE(testing::WaitForSinkSettled(5s));
+  EXPECT_TRUE(Silent());
+
+  Player player(testing::SineSamples(1000.0, 1.0, 3.0));
+  const auto took = WaitFor([&] { return Bin186() >= 0.47f; }, 2s);
+  EXPECT_LE(took, 500ms) << "1 kHz reached bin 186 only after " << took.count() << " ms";
+  float peak = 0;
+  for (int i = 0; i < 20; ++i) {
+    peak = std::max(peak, Bin186());
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_NEAR(peak, 0.4817, 0.01);
+  EXPECT_NEAR(now.total(), 1.045, 0.05);
+
+  player.Stop();
+  EXPECT_LT(WaitFor([&] { return Silent(); }, 1s), 500ms) << "silence did not return";
+  capture.Stop();
+  EXPECT_FALSE(capture.streaming());
+  Silent();
+  EXPECT_EQ(now.total(), 0.0) << "a stopped capture reads silence";
+}
+
+// The sound libraries' start-up chatter (ALSA, JACK) stays off the terminal, also on a reopen.
+TEST_F(LiveCapture, NothingReachesStderr) {
+  std::fflush(stderr);
+  const std::string path = testing::WriteRawSamples({});
+  const int saved = dup(2);
+  ASSERT_TRUE(std::freopen(path.c_str(), "w", stderr));
+  for (int round = 0; round < 2; ++round) {
+    capture.Start();
+    WaitFor([&] { return capture.streaming(); }, 5s);
+    capture.Stop();
+  }
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  std::remove(path.c_str());
+  EXPECT_EQ(text.str(), "");
+  EXPECT_EQ(capture.streams_opened(), 2);
+}
+
+// No sound server at all: the capture keeps trying in the background, the engine reads silence.
+TEST_F(LiveCapture, NoSoundServerIsSilenceWithoutACrash) {
+  setenv("PULSE_SERVER", "unix:/nonexistent/glimmerix-test/native", 1);
+  capture.Start();
+  for (int i = 0; i < 50; ++i) {  // 2.5 s: one failed open and a retry
+    ASSERT_TRUE(Silent());
+    ASSERT_EQ(now.total(), 0.0);
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_FALSE(capture.streaming());
+  const auto before = std::chrono::steady_clock::now();
+  capture.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 1s) << "Stop hung";
+  unsetenv("PULSE_SERVER");
+}
+
+}  // namespace
+}  // namespace glimmerix

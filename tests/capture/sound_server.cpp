@@ -1,0 +1,144 @@
+#include "tests/capture/sound_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <numbers>
+#include <thread>
+
+extern char** environ;
+
+namespace glimmerix::testing {
+
+bool TestServicesPresent() {
+  const char* flag = std::getenv("GLIMMERIX_TEST_SERVICES");
+  return flag && std::string(flag) == "1";
+}
+
+std::string WriteRawSamples(const std::vector<float>& samples) {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  std::string path = std::string(dir ? dir : "/tmp") + "/capture-test-XXXXXX";
+  const int fd = mkstemp(path.data());
+  if (fd < 0) return {};
+  close(fd);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(samples.data()),
+            static_cast<std::streamsize>(samples.size() * sizeof(float)));
+  return path;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+void EndProcess(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+Player::Player(const std::vector<float>& samples) : path_(WriteRawSamples(samples)) {
+  pid_ = Spawn({"pacat", "--playback", "--raw", "--format=float32le", "--rate=22050",
+                "--channels=1", "--latency-msec=10", path_});
+}
+
+void Player::Stop() {
+  EndProcess(pid_);
+  pid_ = -1;
+  if (!path_.empty()) std::remove(path_.c_str());
+  path_.clear();
+}
+
+bool KillSoundServer() {
+  if (std::system("pulseaudio --kill >/dev/null 2>&1") != 0) return false;
+  return WaitFor([] { return std::system("pactl info >/dev/null 2>&1") != 0; },
+                 std::chrono::seconds(5)) <= std::chrono::seconds(5);
+}
+
+bool StartSoundServer() {
+  const char* script = std::getenv("GLIMMERIX_TEST_PULSE_SCRIPT");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (!script || !runtime) return false;
+  const std::string command = std::string("pulseaudio -D -n -F '") + script +
+                              "' --exit-idle-time=-1 --disallow-exit --log-target=file:'" +
+                              runtime + "/pulse.log' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return false;
+  if (WaitFor([] { return std::system("pactl info >/dev/null 2>&1") == 0; },
+              std::chrono::seconds(5)) > std::chrono::seconds(5)) {
+    return false;
+  }
+  // The keeper ends by itself when the server goes; it is not waited for.
+  const pid_t keeper = Spawn({"pacat", "--playback", "--raw", "--format=float32le", "--rate=22050",
+                              "--channels=1", "--latency-msec=10", "/dev/zero"});
+  return keeper > 0;
+}
+
+namespace {
+// The default sink's latency in us while it runs; -1 while it is idle or unknown.
+long long RunningSinkLatencyUs() {
+  FILE* pipe = popen("pactl list sinks 2>/dev/null", "r");
+  if (!pipe) return -1;
+  long long latency = -1;
+  bool running = false;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe)) {
+    long long us = 0;
+    if (std::strstr(line, "State: RUNNING")) running = true;
+    if (std::sscanf(line, " Latency: %lld usec", &us) == 1 && latency < 0) latency = us;
+  }
+  pclose(pipe);
+  return running ? latency : -1;
+}
+}  // namespace
+
+bool WaitForSinkSettled(std::chrono::milliseconds timeout) {
+  // Low for half a second on end: the sink is not merely between two blocks rendered ahead.
+  int low = 0;
+  return WaitFor(
+             [&] {
+               const long long us = RunningSinkLatencyUs();
+               low = us >= 0 && us < 50000 ? low + 1 : 0;
+               return low >= 10;
+             },
+             timeout) <= timeout;
+}
+
+std::chrono::milliseconds WaitFor(const std::function<bool()>& pred,
+                                  std::chrono::milliseconds timeout) {
+  const auto start = std::chrono::steady_clock::now();
+  while (true) {
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    if (pred()) return took;
+    if (took > timeout) return timeout + std::chrono::milliseconds(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::vector<float> SineSamples(double hz, double amplitude, double seconds) {
+  std::vector<float> s(static_cast<std::size_t>(seconds * 22050));
+  for (std::size_t n = 0; n < s.size(); ++n) {
+    s[n] = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * n / 22050.0));
+  }
+  return s;
+}
+
+}  // namespace glimmerix::testing

@@ -1,0 +1,56 @@
+// Helpers for tests that record for real through the private PulseAudio of
+// scripts/with-test-services: playing raw samples into its null sink, restarting the server.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace glimmerix::testing {
+
+// True when the private sound server is up (the test should skip otherwise).
+bool TestServicesPresent();
+
+// Plays mono 22050 Hz float samples into the default sink with pacat (10 ms latency) until
+// destroyed or Stop().
+class Player {
+ public:
+  explicit Player(const std::vector<float>& samples);
+  ~Player() { Stop(); }
+  Player(const Player&) = delete;
+  Player& operator=(const Player&) = delete;
+  void Stop();
+
+ private:
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+// Writes the samples as raw float32 to a fresh temporary file; returns its path.
+std::string WriteRawSamples(const std::vector<float>& samples);
+
+// Starts a process with stdout and stderr thrown away; returns its pid (-1 on failure).
+pid_t Spawn(const std::vector<std::string>& argv);
+void EndProcess(pid_t pid);
+
+// Stops the private PulseAudio, and starts it again with the wrapper's own command line plus a
+// new /dev/zero keeper (which lives until the server goes). Both return true on success.
+bool KillSoundServer();
+bool StartSoundServer();
+
+// A freshly started null sink renders up to 2 s ahead of real time before it settles to its
+// configured few ms; until then whatever is played is heard that much later. Waits (at most
+// timeout) for the default sink's latency to drop under 50 ms; true when it did.
+bool WaitForSinkSettled(std::chrono::milliseconds timeout);
+
+// Polls pred every 10 ms (plus the time pred takes) until it holds or timeout passes; returns the time it took, or
+// timeout + 1 ms when it never held.
+std::chrono::milliseconds WaitFor(const std::function<bool()>& pred,
+                                  std::chrono::milliseconds timeout);
+
+std::vector<float> SineSamples(double hz, double amplitude, double seconds);
+
+}  // namespace glimmerix::testing

@@ -1,0 +1,153 @@
+#include "app/rtf/document_viewers.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMoveEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBrowser>
+#include <QWidget>
+
+#include <functional>
+#include <utility>
+
+#include "app/rtf/rtf_text_document.h"
+
+namespace glimmerix {
+
+namespace {
+
+// The file's first kMaxDocumentBytes; what was read before an error is kept.
+QByteArray ReadDocument(const char* file_name) {
+  QByteArray data;
+  QFile file(QString::fromUtf8(file_name));
+  if (!file.open(QIODevice::ReadOnly)) return data;
+  constexpr qint64 kChunk = 64 * 1024;
+  while (static_cast<std::size_t>(data.size()) < kMaxDocumentBytes) {
+    const qint64 want =
+        std::min<qint64>(kChunk, static_cast<qint64>(kMaxDocumentBytes) - data.size());
+    const qsizetype old_size = data.size();
+    data.resize(old_size + want);
+    const qint64 got = file.read(data.data() + old_size, want);
+    data.resize(old_size + std::max<qint64>(got, 0));
+    if (got <= 0) break;
+  }
+  return data;
+}
+
+}  // namespace
+
+// A viewer window: reports the window system's close requests and moves instead of acting on
+// them itself.
+class ViewerWindow : public QWidget {
+ public:
+  ViewerWindow(std::function<void()> on_close_request, std::function<void()> on_move)
+      : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+        on_close_request_(std::move(on_close_request)),
+        on_move_(std::move(on_move)) {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    // A spontaneous close event comes from the window system, i.e. from the user. Qt's own
+    // (application quit, close() called by us) are not spontaneous and simply close.
+    if (event->spontaneous()) {
+      event->ignore();
+      on_close_request_();
+      return;
+    }
+    event->accept();
+  }
+
+  void moveEvent(QMoveEvent* event) override {
+    QWidget::moveEvent(event);
+    if (event->spontaneous() && isVisible()) on_move_();
+  }
+
+ private:
+  std::function<void()> on_close_request_;
+  std::function<void()> on_move_;
+};
+
+DocumentViewers::DocumentViewers(QObject* parent) : QObject(parent) {}
+
+DocumentViewers::~DocumentViewers() {
+  for (auto& window : windows_) delete window.data();
+}
+
+const ViewerLayout* DocumentViewers::Layout(int window_number) {
+  for (const ViewerLayout& layout : kViewerLayouts) {
+    if (layout.window == window_number) return &layout;
+  }
+  return nullptr;
+}
+
+void DocumentViewers::Open(int window_number) {
+  const ViewerLayout* layout = Layout(window_number);
+  if (layout == nullptr) return;
+  Close(window_number);
+
+  auto* window = new ViewerWindow([this, window_number] { emit closeRequested(window_number); },
+                                  [this, window_number] { emit moved(window_number); });
+  window->setObjectName(QStringLiteral("Window_%1").arg(window_number));
+  window->setWindowTitle(QString::fromUtf8(layout->title));
+  window->setFixedSize(layout->width, layout->height);
+
+  auto* area = new QTextBrowser(window);
+  area->setObjectName(QStringLiteral("Gadget_%1").arg(layout->area_gadget));
+  area->setProperty("gadget", layout->area_gadget);
+  area->setGeometry(2, 2, layout->width - 4, layout->height - 30);
+  area->setReadOnly(true);
+  area->setOpenLinks(false);
+  area->setLineWrapMode(QTextEdit::WidgetWidth);
+  area->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  const QByteArray bytes = ReadDocument(layout->file);
+  if (!bytes.isEmpty()) rtf::LoadRtf(bytes, *area->document());
+
+  auto* ok = new QPushButton(QStringLiteral("OK"), window);
+  ok->setObjectName(QStringLiteral("Gadget_%1").arg(layout->ok_gadget));
+  ok->setProperty("gadget", layout->ok_gadget);
+  ok->setGeometry(210, layout->height - 27, 80, 24);
+  connect(ok, &QPushButton::clicked, this, [this, window_number] { Close(window_number); });
+
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect available = screen->availableGeometry();
+    window->move(available.center() - QPoint(layout->width / 2, layout->height / 2));
+  }
+  windows_[window_number - 1] = window;
+  window->show();
+}
+
+void DocumentViewers::Close(int window_number) {
+  if (Layout(window_number) == nullptr) return;
+  QPointer<ViewerWindow>& slot = windows_[window_number - 1];
+  if (slot.isNull()) return;
+  ViewerWindow* window = slot.data();
+  slot.clear();
+  window->hide();
+  // The close may come from the window's own "OK": let its click finish first.
+  window->deleteLater();
+}
+
+QWidget* DocumentViewers::Window(int window_number) const {
+  if (Layout(window_number) == nullptr) return nullptr;
+  return windows_[window_number - 1].data();
+}
+
+QTextBrowser* DocumentViewers::DocumentArea(int window_number) const {
+  const ViewerLayout* layout = Layout(window_number);
+  QWidget* window = Window(window_number);
+  if (window == nullptr) return nullptr;
+  return window->findChild<QTextBrowser*>(QStringLiteral("Gadget_%1").arg(layout->area_gadget));
+}
+
+QPushButton* DocumentViewers::OkButton(int window_number) const {
+  const ViewerLayout* layout = Layout(window_number);
+  QWidget* window = Window(window_number);
+  if (window == nullptr) return nullptr;
+  return window->findChild<QPushButton*>(QStringLiteral("Gadget_%1").arg(layout->ok_gadget));
+}
+
+}  // namespace glimmerix

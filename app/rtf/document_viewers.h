@@ -1,0 +1,84 @@
+// The three document viewer windows of the tray menu's "About", "Settings" and "History".
+//
+// Each viewer is a top-level window of its own (no owner): a title bar without close, minimise
+// or maximise boxes, a fixed inner size, centred on the primary screen, a read-only document
+// area that wraps at its own width (no horizontal scrolling) and an "OK" button that closes that
+// viewer alone. The document is read by its bare file name, so from the process's current
+// folder, each time the viewer opens; a missing or unreadable file gives an empty area. Opening
+// a viewer that is already open replaces it with a fresh one (re-read, centred again).
+//
+// Threads: GUI thread only. Ownership: DocumentViewers owns the viewer windows and closes any
+// still open when it is destroyed.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <array>
+#include <cstddef>
+
+class QPushButton;
+class QTextBrowser;
+class QWidget;
+
+namespace glimmerix {
+
+// A viewer's fixed data: window number, title, file, inner size, and its two gadgets.
+struct ViewerLayout {
+  int window;         // 1 to 3 (Window_1 .. Window_3)
+  const char* title;  // window title
+  const char* file;   // bare file name, read from the current folder
+  int width;          // inner size, pixels
+  int height;
+  int area_gadget;  // document area at 2, 2, 496, height - 30
+  int ok_gadget;    // "OK" at 210, height - 27, 80, 24
+};
+
+inline constexpr std::array<ViewerLayout, 3> kViewerLayouts = {{
+    {1, "Developers", "about.rtf", 500, 400, 70, 71},
+    {2, "Settings", "help.rtf", 500, 300, 72, 73},
+    {3, "History", "history.rtf", 500, 400, 74, 75},
+}};
+
+// The most of a document file that is read; the rest of a bigger file is not shown.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{32} << 20;
+
+class ViewerWindow;
+
+class DocumentViewers : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DocumentViewers(QObject* parent = nullptr);
+  ~DocumentViewers() override;
+
+  // Opens viewer window_number (1 "Developers", 2 "Settings", 3 "History"), replacing the one
+  // open under that number, and shows it. Other numbers do nothing.
+  void Open(int window_number);
+  void Open_Window_1() { Open(1); }  // "About": about.rtf
+  void Open_Window_2() { Open(2); }  // "Settings": help.rtf
+  void Open_Window_3() { Open(3); }  // "History": history.rtf
+
+  // Closes viewer window_number, as its "OK" does; nothing when it is not open.
+  void Close(int window_number);
+
+  // The open viewer's window, document area and "OK" button; nullptr when it is not open.
+  QWidget* Window(int window_number) const;
+  QTextBrowser* DocumentArea(int window_number) const;
+  QPushButton* OkButton(int window_number) const;
+
+ signals:
+  // The window system asked viewer window_number to close (a close request, e.g. Alt+F4 or a
+  // window manager's menu). The viewer stays open; what follows is the receiver's decision.
+  // Close events that Qt itself sends (as when the application quits) are not reported.
+  void closeRequested(int window_number);
+  // The window system moved viewer window_number (the user dragged it).
+  void moved(int window_number);
+
+ private:
+  static const ViewerLayout* Layout(int window_number);
+
+  std::array<QPointer<ViewerWindow>, 3> windows_;
+};
+
+}  // namespace glimmerix

@@ -1,0 +1,850 @@
+#include "app/rtf/rtf_reader.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+namespace glimmerix::rtf {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kLineSeparator = 0x2028;
+constexpr int kMaxWordLetters = 32;
+// Indents and spacing beyond 22 inches are nonsense; keep them to that.
+constexpr int kMaxTwips = 31680;
+
+// The iconv name of a Windows code page.
+std::string IconvName(int code_page) {
+  switch (code_page) {
+    case 936:
+      return "GBK";
+    case 950:
+      return "BIG5";
+    case 1361:
+      return "JOHAB";
+    case 10000:
+      return "MACINTOSH";
+    case 10007:
+      return "MAC-CYRILLIC";
+    case 20866:
+      return "KOI8-R";
+    case 21866:
+      return "KOI8-U";
+    case 65001:
+      return "UTF-8";
+    default:
+      break;
+  }
+  if (code_page >= 28591 && code_page <= 28605) {
+    return "ISO-8859-" + std::to_string(code_page - 28590);
+  }
+  return "CP" + std::to_string(code_page);
+}
+
+// Decodes bytes of Windows code pages into UTF-32, with one iconv descriptor per code page kept
+// for the whole document. Unknown code pages fall back to Windows-1252; bytes a code page does
+// not define become U+FFFD.
+class Decoder {
+ public:
+  Decoder() = default;
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+  ~Decoder() {
+    for (auto& [page, cd] : open_) {
+      if (cd != kInvalid) iconv_close(cd);
+    }
+  }
+
+  // Appends the decoding of bytes to out. Returns false when invalid sequences were met.
+  bool Decode(int code_page, std::string_view bytes, std::u32string& out) {
+    if (bytes.empty()) return true;
+    iconv_t cd = Descriptor(code_page);
+    if (cd == kInvalid) cd = Descriptor(1252);
+    if (cd == kInvalid) {  // no iconv at all: Latin-1 is better than nothing
+      for (unsigned char b : bytes) out.push_back(b);
+      return true;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    bool clean = true;
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t in_left = bytes.size();
+    char32_t buffer[256];
+    while (in_left > 0) {
+      char* outp = reinterpret_cast<char*>(buffer);
+      std::size_t out_left = sizeof(buffer);
+      std::size_t rc = iconv(cd, &in, &in_left, &outp, &out_left);
+      out.append(buffer, (sizeof(buffer) - out_left) / sizeof(char32_t));
+      if (rc != static_cast<std::size_t>(-1)) continue;
+      if (errno == E2BIG) continue;
+      clean = false;
+      out.push_back(kReplacement);
+      if (errno == EILSEQ) {  // skip the byte that starts the bad sequence
+        ++in;
+        --in_left;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      } else {  // EINVAL: a sequence cut off by the end
+        break;
+      }
+    }
+    return clean;
+  }
+
+ private:
+  static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
+
+  iconv_t Descriptor(int code_page) {
+    auto found = open_.find(code_page);
+    if (found != open_.end()) return found->second;
+    const char* to = std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
+    iconv_t cd = kInvalid;
+    if (code_page > 0) cd = iconv_open(to, IconvName(code_page).c_str());
+    open_.emplace(code_page, cd);
+    return cd;
+  }
+
+  std::unordered_map<int, iconv_t> open_;
+};
+
+void AppendUtf8(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+enum class Destination {
+  kText,        // shown
+  kSkip,        // read for its braces only
+  kFontTable,   // font entries: number, character set, name
+  kColorTable,  // colour entries
+};
+
+struct GroupState {
+  CharFormat chr;
+  ParaFormat para;
+  Destination dest = Destination::kText;
+  int uc = 1;           // characters of fallback after each "\uN"
+  bool star = false;    // "\*" seen: the next control word names an optional destination
+  bool in_upr = false;  // inside "\upr": its "\*\ud" part holds the text to show
+};
+
+class Parser {
+ public:
+  Parser(std::string_view input, const Limits& limits) : in_(input), limits_(limits) {
+    doc_.paragraphs.emplace_back();
+    stack_.reserve(kMaxGroupDepth + 1);
+    stack_.emplace_back();
+  }
+
+  Document Parse() {
+    while (pos_ < in_.size() && !stopped_) Step();
+    Flush();
+    FinishPending();
+    while (stack_.size() > 1) PopGroup();
+    Finish();
+    return std::move(doc_);
+  }
+
+ private:
+  GroupState& top() { return stack_.back(); }
+
+  void Step() {
+    const unsigned char c = static_cast<unsigned char>(in_[pos_++]);
+    switch (c) {
+      case '{':
+        Flush();
+        uc_skip_ = 0;
+        PushGroup();
+        return;
+      case '}':
+        Flush();
+        uc_skip_ = 0;
+        PopGroup();
+        return;
+      case '\\':
+        ControlSequence();
+        return;
+      case '\r':
+      case '\n':
+      case '\0':
+        return;
+      case '\t':
+        Flush();
+        if (SkipFallback()) return;
+        Emit(U'\t');
+        return;
+      default:
+        if (c < 0x20) return;
+        if (SkipFallback()) return;
+        TextByte(static_cast<char>(c));
+        return;
+    }
+  }
+
+  // After "\uN" the next uc characters are the fallback for readers without Unicode: drop them.
+  bool SkipFallback() {
+    if (uc_skip_ == 0) return false;
+    --uc_skip_;
+    return true;
+  }
+
+  void PushGroup() {
+    if (stack_.size() > static_cast<std::size_t>(kMaxGroupDepth)) {
+      ++overflow_depth_;
+      return;
+    }
+    GroupState next = top();
+    next.star = false;
+    next.in_upr = false;
+    stack_.push_back(next);
+  }
+
+  void PopGroup() {
+    if (overflow_depth_ > 0) {
+      --overflow_depth_;
+      return;
+    }
+    if (stack_.size() <= 1) return;  // a surplus "}": nothing to close
+    const Destination dest = top().dest;
+    stack_.pop_back();
+    if (dest == Destination::kFontTable && top().dest != Destination::kFontTable) {
+      font_entry_ = -1;
+    }
+    if (dest == Destination::kColorTable && top().dest != Destination::kColorTable) {
+      if (!pending_color_.automatic) PushColor();
+    }
+  }
+
+  void ControlSequence() {
+    if (pos_ >= in_.size()) return;
+    const char c = in_[pos_];
+    if (IsLetter(c)) {
+      ControlWord();
+      return;
+    }
+    ++pos_;
+    switch (c) {
+      case '\'': {
+        int value = 0;
+        int digits = 0;
+        while (digits < 2 && pos_ < in_.size() && HexValue(in_[pos_]) >= 0) {
+          value = value * 16 + HexValue(in_[pos_++]);
+          ++digits;
+        }
+        if (digits == 0) return;
+        if (SkipFallback()) return;
+        TextByte(static_cast<char>(value));
+        return;
+      }
+      case '\\':
+      case '{':
+      case '}':
+        if (SkipFallback()) return;
+        TextByte(c);
+        return;
+      default:
+        break;
+    }
+    Flush();
+    if (SkipFallback()) return;
+    switch (c) {
+      case '*':
+        top().star = true;
+        return;
+      case '~':
+        Emit(0x00A0);
+        return;
+      case '-':
+        Emit(0x00AD);
+        return;
+      case '_':
+        Emit(0x2011);
+        return;
+      case '\r':
+      case '\n':
+        EndParagraph();
+        return;
+      default:
+        return;  // "\|", "\:" and unknown symbols show nothing
+    }
+  }
+
+  void ControlWord() {
+    std::size_t start = pos_;
+    while (pos_ < in_.size() && IsLetter(in_[pos_])) ++pos_;
+    std::string_view word = in_.substr(start, pos_ - start);
+    bool has_param = false;
+    bool negative = false;
+    long long param = 0;
+    if (pos_ < in_.size() && in_[pos_] == '-' && pos_ + 1 < in_.size() && IsDigit(in_[pos_ + 1])) {
+      negative = true;
+      ++pos_;
+    }
+    while (pos_ < in_.size() && IsDigit(in_[pos_])) {
+      has_param = true;
+      if (param < INT_MAX) param = std::min<long long>(param * 10 + (in_[pos_] - '0'), INT_MAX);
+      ++pos_;
+    }
+    if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;
+    const int value = static_cast<int>(negative ? -param : param);
+    if (word.size() > static_cast<std::size_t>(kMaxWordLetters)) word = {};
+
+    if (word == "bin") {  // binary data follows: skip it whatever the destination
+      Flush();
+      if (has_param && value > 0) {
+        pos_ += std::min(static_cast<std::size_t>(value), in_.size() - pos_);
+      }
+      SkipFallback();
+      return;
+    }
+    Flush();
+    if (SkipFallback()) return;
+    GroupState& g = top();
+    const bool starred = g.star;
+    g.star = false;
+
+    if (g.dest == Destination::kSkip) {
+      // Inside "\upr" the ANSI part is skipped and the "\*\ud" part shown.
+      if (word == "ud" && stack_.size() >= 2 && stack_[stack_.size() - 2].in_upr) {
+        g.dest = Destination::kText;
+      }
+      return;
+    }
+    if (starred) {
+      g.dest = Destination::kSkip;
+      return;
+    }
+    if (Destinations(word)) return;
+    switch (g.dest) {
+      case Destination::kFontTable:
+        FontTableWord(word, has_param, value);
+        return;
+      case Destination::kColorTable:
+        ColorTableWord(word, value);
+        return;
+      default:
+        TextWord(word, has_param, value);
+        return;
+    }
+  }
+
+  // Control words that open a destination. Returns true when word was one.
+  bool Destinations(std::string_view word) {
+    GroupState& g = top();
+    if (word == "fonttbl") {
+      g.dest = Destination::kFontTable;
+      font_entry_ = -1;
+      return true;
+    }
+    if (word == "colortbl") {
+      g.dest = Destination::kColorTable;
+      pending_color_ = {};
+      return true;
+    }
+    if (word == "upr") {
+      g.in_upr = true;
+      g.dest = Destination::kSkip;
+      return true;
+    }
+    static constexpr std::string_view kSkipped[] = {"stylesheet",
+                                                    "info",
+                                                    "pict",
+                                                    "object",
+                                                    "objdata",
+                                                    "header",
+                                                    "headerl",
+                                                    "headerr",
+                                                    "headerf",
+                                                    "footer",
+                                                    "footerl",
+                                                    "footerr",
+                                                    "footerf",
+                                                    "footnote",
+                                                    "annotation",
+                                                    "atnid",
+                                                    "atnauthor",
+                                                    "atnref",
+                                                    "fldinst",
+                                                    "filetbl",
+                                                    "listtable",
+                                                    "listoverridetable",
+                                                    "revtbl",
+                                                    "rsidtbl",
+                                                    "generator",
+                                                    "themedata",
+                                                    "colorschememapping",
+                                                    "latentstyles",
+                                                    "datastore",
+                                                    "xmlnstbl",
+                                                    "pgdsctbl",
+                                                    "private",
+                                                    "nonshppict",
+                                                    "shp",
+                                                    "xe",
+                                                    "tc",
+                                                    "txe",
+                                                    "rxe",
+                                                    "template",
+                                                    "docvar",
+                                                    "userprops",
+                                                    "bkmkstart",
+                                                    "bkmkend",
+                                                    "pn",
+                                                    "fldtype",
+                                                    "mmathPr",
+                                                    "ftnsep",
+                                                    "ftnsepc",
+                                                    "ftncn",
+                                                    "aftnsep",
+                                                    "aftnsepc",
+                                                    "aftncn",
+                                                    "comment",
+                                                    "title",
+                                                    "subject",
+                                                    "author",
+                                                    "operator",
+                                                    "keywords",
+                                                    "doccomm",
+                                                    "company",
+                                                    "manager",
+                                                    "category",
+                                                    "hlinkbase",
+                                                    "falt",
+                                                    "panose",
+                                                    "wgrffmtfilter",
+                                                    "passwordhash"};
+    if (std::find(std::begin(kSkipped), std::end(kSkipped), word) != std::end(kSkipped)) {
+      g.dest = Destination::kSkip;
+      return true;
+    }
+    return false;
+  }
+
+  void FontTableWord(std::string_view word, bool has_param, int value) {
+    if (word == "f" && has_param) {
+      font_has_cpg_ = false;
+      auto found = font_index_.find(value);
+      if (found != font_index_.end()) {
+        font_entry_ = static_cast<int>(found->second);
+        doc_.fonts[found->second].name.clear();
+      } else if (doc_.fonts.size() < limits_.max_fonts) {
+        font_index_.emplace(value, doc_.fonts.size());
+        font_entry_ = static_cast<int>(doc_.fonts.size());
+        doc_.fonts.push_back(Font{value, {}, 0});
+      } else {
+        font_entry_ = -1;
+      }
+      return;
+    }
+    if (font_entry_ < 0) return;
+    Font& font = doc_.fonts[font_entry_];
+    if (word == "fcharset") {
+      if (!font_has_cpg_) font.code_page = CodePageOfCharset(value);
+    } else if (word == "cpg" && value > 0) {
+      font.code_page = value;
+      font_has_cpg_ = true;
+    }
+  }
+
+  void ColorTableWord(std::string_view word, int value) {
+    const auto component = static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+    if (word == "red") {
+      pending_color_.rgb.red = component;
+    } else if (word == "green") {
+      pending_color_.rgb.green = component;
+    } else if (word == "blue") {
+      pending_color_.rgb.blue = component;
+    } else {
+      return;
+    }
+    pending_color_.automatic = false;
+  }
+
+  void PushColor() {
+    if (doc_.colors.size() < limits_.max_colors) doc_.colors.push_back(pending_color_);
+    pending_color_ = {};
+  }
+
+  static int Twips(int value) { return std::clamp(value, -kMaxTwips, kMaxTwips); }
+
+  void TextWord(std::string_view word, bool has_param, int value) {
+    GroupState& g = top();
+    CharFormat& chr = g.chr;
+    ParaFormat& para = g.para;
+    const bool on = !has_param || value != 0;
+    // Document-wide properties.
+    if (word == "ansicpg") {
+      if (value > 0) doc_.code_page = value;
+    } else if (word == "ansi") {
+      doc_.code_page = 1252;
+    } else if (word == "mac") {
+      doc_.code_page = 10000;
+    } else if (word == "pc") {
+      doc_.code_page = 437;
+    } else if (word == "pca") {
+      doc_.code_page = 850;
+    } else if (word == "deff") {
+      default_font_ = value;
+      chr.font = value;
+    }
+    // Text.
+    else if (word == "par" || word == "page" || word == "sect" || word == "row") {
+      EndParagraph();
+    } else if (word == "line") {
+      Emit(kLineSeparator);
+    } else if (word == "tab" || word == "cell" || word == "nestcell") {
+      Emit(U'\t');
+    } else if (word == "u") {
+      Unicode(value);
+    } else if (word == "uc") {
+      g.uc = std::clamp(value, 0, 64);
+    } else if (const char32_t special = Special(word)) {
+      Emit(special);
+    }
+    // Character format.
+    else if (word == "plain") {
+      chr = CharFormat{};
+      chr.font = default_font_;
+    } else if (word == "b") {
+      chr.bold = on;
+    } else if (word == "i") {
+      chr.italic = on;
+    } else if (IsUnderline(word)) {
+      chr.underline = on;
+    } else if (word == "ulnone") {
+      chr.underline = false;
+    } else if (word == "strike" || word == "striked") {
+      chr.strike = on;
+    } else if (word == "super") {
+      chr.vertical = VerticalAlign::kSuper;
+    } else if (word == "sub") {
+      chr.vertical = VerticalAlign::kSub;
+    } else if (word == "nosupersub") {
+      chr.vertical = VerticalAlign::kBaseline;
+    } else if (word == "fs") {
+      chr.font_size_half_points = has_param ? std::clamp(value, 2, 3276) : 24;
+    } else if (word == "f") {
+      if (has_param) chr.font = value;
+    } else if (word == "cf") {
+      chr.color = std::max(value, 0);
+    } else if (word == "highlight" || word == "cb") {
+      chr.highlight = std::max(value, 0);
+    }
+    // Paragraph format.
+    else if (word == "pard") {
+      para = ParaFormat{};
+    } else if (word == "ql") {
+      para.alignment = Alignment::kLeft;
+    } else if (word == "qc") {
+      para.alignment = Alignment::kCenter;
+    } else if (word == "qr") {
+      para.alignment = Alignment::kRight;
+    } else if (word == "qj" || word == "qd") {
+      para.alignment = Alignment::kJustify;
+    } else if (word == "li") {
+      para.left_indent_twips = Twips(value);
+    } else if (word == "ri") {
+      para.right_indent_twips = Twips(value);
+    } else if (word == "fi") {
+      para.first_line_twips = Twips(value);
+    } else if (word == "sb") {
+      para.space_before_twips = Twips(value);
+    } else if (word == "sa") {
+      para.space_after_twips = Twips(value);
+    }
+  }
+
+  static bool IsUnderline(std::string_view word) {
+    static constexpr std::string_view kWords[] = {
+        "ul",         "uld",       "uldash",     "uldashd", "uldashdd", "uldb",
+        "ulhwave",    "ulldash",   "ulth",       "ulthd",   "ulthdash", "ulthdashd",
+        "ulthdashdd", "ulthldash", "ululdbwave", "ulw",     "ulwave"};
+    return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
+  }
+
+  static char32_t Special(std::string_view word) {
+    static constexpr std::pair<std::string_view, char32_t> kSpecials[] = {
+        {"bullet", 0x2022},  {"endash", 0x2013},    {"emdash", 0x2014},    {"lquote", 0x2018},
+        {"rquote", 0x2019},  {"ldblquote", 0x201C}, {"rdblquote", 0x201D}, {"emspace", 0x2003},
+        {"enspace", 0x2002}, {"qmspace", 0x2005},   {"zwj", 0x200D},       {"zwnj", 0x200C},
+        {"zwbo", 0x200B},    {"ltrmark", 0x200E},   {"rtlmark", 0x200F}};
+    for (const auto& [name, c] : kSpecials) {
+      if (name == word) return c;
+    }
+    return 0;
+  }
+
+  void Unicode(int value) {
+    // Negative values stand for code units above 32767.
+    char32_t unit = static_cast<char32_t>(value < 0 ? value + 65536 : value) & 0xFFFF;
+    const int skip = top().uc;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      FinishPending();
+      high_surrogate_ = unit;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      if (high_surrogate_ != 0) {
+        const char32_t c = 0x10000 + ((high_surrogate_ - 0xD800) << 10) + (unit - 0xDC00);
+        high_surrogate_ = 0;
+        Emit(c);
+      } else {
+        Emit(kReplacement);
+      }
+    } else {
+      Emit(unit);
+    }
+    uc_skip_ = skip;
+  }
+
+  // A high surrogate not followed by its low half.
+  void FinishPending() {
+    if (high_surrogate_ == 0) return;
+    high_surrogate_ = 0;
+    EmitChar(kReplacement);
+  }
+
+  // Text bytes wait here until something else comes, so multi-byte characters of the code page
+  // decode whole.
+  void TextByte(char byte) {
+    if (top().dest == Destination::kSkip) return;
+    pending_bytes_.push_back(byte);
+  }
+
+  void Flush() {
+    if (pending_bytes_.empty()) return;
+    int code_page = doc_.code_page;
+    const GroupState& g = top();
+    const int font_number = g.dest == Destination::kFontTable
+                                ? (font_entry_ >= 0 ? doc_.fonts[font_entry_].number : -1)
+                                : g.chr.font;
+    if (auto found = font_index_.find(font_number); found != font_index_.end()) {
+      if (doc_.fonts[found->second].code_page > 0) code_page = doc_.fonts[found->second].code_page;
+    }
+    decoded_.clear();
+    decoder_.Decode(code_page, pending_bytes_, decoded_);
+    pending_bytes_.clear();
+    for (char32_t c : decoded_) Emit(c);
+  }
+
+  void Emit(char32_t c) {
+    if (high_surrogate_ != 0) FinishPending();
+    EmitChar(c);
+  }
+
+  void EmitChar(char32_t c) {
+    GroupState& g = top();
+    switch (g.dest) {
+      case Destination::kText:
+        AppendText(c, g);
+        return;
+      case Destination::kFontTable:
+        if (font_entry_ < 0) return;
+        if (c == U';') {
+          font_entry_ = -1;
+          font_has_cpg_ = false;
+        } else if (doc_.fonts[font_entry_].name.size() < 256) {
+          AppendUtf8(c, doc_.fonts[font_entry_].name);
+        }
+        return;
+      case Destination::kColorTable:
+        if (c == U';') PushColor();
+        return;
+      case Destination::kSkip:
+        return;
+    }
+  }
+
+  void AppendText(char32_t c, const GroupState& g) {
+    if (c < 0x20 && c != U'\t') return;  // e.g. "\u10": line structure comes from control words
+    if (chars_ >= limits_.max_chars) {
+      Stop();
+      return;
+    }
+    ++chars_;
+    Paragraph& p = doc_.paragraphs.back();
+    p.format = g.para;
+    p.end_format = g.chr;
+    if (p.runs.empty() || !(p.runs.back().format == g.chr)) p.runs.push_back(TextRun{{}, g.chr});
+    p.runs.back().text.push_back(c);
+  }
+
+  void EndParagraph() {
+    FinishPending();
+    const GroupState& g = top();
+    if (g.dest != Destination::kText) return;
+    if (doc_.paragraphs.size() >= limits_.max_paragraphs) {
+      Stop();
+      return;
+    }
+    Paragraph& p = doc_.paragraphs.back();
+    p.format = g.para;
+    p.end_format = g.chr;
+    doc_.paragraphs.emplace_back();
+    doc_.paragraphs.back().format = g.para;
+    doc_.paragraphs.back().end_format = g.chr;
+  }
+
+  void Stop() {
+    doc_.truncated = true;
+    stopped_ = true;
+  }
+
+  void Finish() {
+    // The last paragraph mark of a document ends its last paragraph; it does not open an empty
+    // one after it.
+    if (doc_.paragraphs.size() > 1 && doc_.paragraphs.back().runs.empty()) {
+      doc_.paragraphs.pop_back();
+    }
+  }
+
+  static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+  static int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  std::string_view in_;
+  Limits limits_;
+  std::size_t pos_ = 0;
+  Document doc_;
+  std::vector<GroupState> stack_;
+  int overflow_depth_ = 0;  // groups opened beyond kMaxGroupDepth and not yet closed
+  int uc_skip_ = 0;         // fallback characters still to drop after "\uN"
+  char32_t high_surrogate_ = 0;
+  int default_font_ = -1;
+  int font_entry_ = -1;  // the font table entry being read, index into doc_.fonts
+  bool font_has_cpg_ = false;
+  std::unordered_map<int, std::size_t> font_index_;  // font number -> index into doc_.fonts
+  ColorEntry pending_color_;
+  std::string pending_bytes_;
+  std::u32string decoded_;
+  Decoder decoder_;
+  std::size_t chars_ = 0;
+  bool stopped_ = false;
+};
+
+bool LooksLikeRtf(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  while (!bytes.empty() && (bytes.front() == ' ' || bytes.front() == '\t' ||
+                            bytes.front() == '\r' || bytes.front() == '\n')) {
+    bytes.remove_prefix(1);
+  }
+  return bytes.starts_with("{\\rtf");
+}
+
+Document ParsePlainText(std::string_view bytes, const Limits& limits) {
+  Document doc;
+  doc.was_rtf = false;
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  std::u32string text;
+  {
+    Decoder decoder;
+    if (!decoder.Decode(65001, bytes, text)) {
+      text.clear();
+      decoder.Decode(1252, bytes, text);
+    }
+  }
+  doc.paragraphs.emplace_back();
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = text[i];
+    if (c == U'\r' || c == U'\n') {
+      if (c == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n') ++i;
+      if (doc.paragraphs.size() >= limits.max_paragraphs) {
+        doc.truncated = true;
+        break;
+      }
+      doc.paragraphs.emplace_back();
+      continue;
+    }
+    if (c < 0x20 && c != U'\t') continue;
+    if (chars++ >= limits.max_chars) {
+      doc.truncated = true;
+      break;
+    }
+    auto& runs = doc.paragraphs.back().runs;
+    if (runs.empty()) runs.emplace_back();
+    runs.back().text.push_back(c);
+  }
+  if (doc.paragraphs.size() > 1 && doc.paragraphs.back().runs.empty()) doc.paragraphs.pop_back();
+  return doc;
+}
+
+}  // namespace
+
+int CodePageOfCharset(int charset) {
+  switch (charset) {
+    case 77:
+      return 10000;
+    case 128:
+      return 932;
+    case 129:
+      return 949;
+    case 130:
+      return 1361;
+    case 134:
+      return 936;
+    case 136:
+      return 950;
+    case 161:
+      return 1253;
+    case 162:
+      return 1254;
+    case 163:
+      return 1258;
+    case 177:
+      return 1255;
+    case 178:
+      return 1256;
+    case 186:
+      return 1257;
+    case 204:
+      return 1251;
+    case 222:
+      return 874;
+    case 238:
+      return 1250;
+    case 254:
+      return 437;
+    case 255:
+      return 850;
+    default:
+      return 0;
+  }
+}
+
+std::u32string Document::PlainText() const {
+  std::u32string out;
+  for (std::size_t i = 0; i < paragraphs.size(); ++i) {
+    if (i > 0) out.push_back(U'\n');
+    for (const TextRun& run : paragraphs[i].runs) out += run.text;
+  }
+  return out;
+}
+
+Document ParseRtf(std::string_view bytes, const Limits& limits) {
+  if (!LooksLikeRtf(bytes)) return ParsePlainText(bytes, limits);
+  return Parser(bytes, limits).Parse();
+}
+
+}  // namespace glimmerix::rtf

@@ -1,0 +1,126 @@
+// The RTF reader: rich-text bytes in, a plain model of paragraphs and formatted runs out.
+//
+// Qt-free, so it is tested and fuzzed on its own; rtf_text_document.h turns the model into a
+// QTextDocument for the viewers.
+//
+// What it understands: groups, control words with their parameters, control symbols, "\'hh"
+// bytes decoded through the document's code page ("\ansicpg", "\ansi", "\mac", "\pc", "\pca",
+// a font's "\fcharset" or "\cpg" while that font is in force), "\uN" with "\ucN" (surrogate pairs
+// joined), "\par" "\line" "\tab" and the named special characters, bold, italic, underline,
+// strike-through, super- and subscript, font sizes and faces, the colour table (foreground and
+// highlight), paragraph alignment, indents and spacing, table cells as tabs and rows as
+// paragraphs, "\bin". Destinations it does not show are skipped whole: everything under "\*"
+// that it does not know, the font table and colour table (read, not shown), stylesheet, info,
+// pictures, objects, headers and footers, footnotes, field instructions, list tables, ...
+//
+// Bad input: never throws, never crashes, never loops. Unbalanced braces are tolerated (a
+// surplus "}" is ignored, missing ones are implied at the end), a truncated file shows what it
+// holds, nesting deeper than kMaxGroupDepth keeps the state of the deepest level it tracked.
+// The work is linear in the input's length and the model holds at most one character per input
+// byte (plus one paragraph per input byte at worst). Input that does not begin with "{\rtf" is
+// shown as plain text, one paragraph per line, decoded as UTF-8 when it is valid UTF-8 and as
+// Windows-1252 otherwise.
+//
+// Threads: ParseRtf is a pure function; call it from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace glimmerix::rtf {
+
+// Groups nested deeper than this share the state of the deepest tracked level.
+inline constexpr int kMaxGroupDepth = 200;
+
+struct Rgb {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  bool operator==(const Rgb&) const = default;
+};
+
+// One entry of the colour table; index 0 is usually the empty "automatic" entry.
+struct ColorEntry {
+  bool automatic = true;  // no component given: the viewer's default colour
+  Rgb rgb;
+  bool operator==(const ColorEntry&) const = default;
+};
+
+enum class VerticalAlign { kBaseline, kSuper, kSub };
+
+struct CharFormat {
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;
+  bool strike = false;
+  VerticalAlign vertical = VerticalAlign::kBaseline;
+  int font_size_half_points = 24;  // "\fsN": 24 is 12 pt
+  int font = -1;                   // font table number ("\fN"), -1 none
+  int color = 0;                   // colour table index ("\cfN"); 0 automatic
+  int highlight = 0;               // colour table index ("\highlightN", "\cbN"); 0 none
+  bool operator==(const CharFormat&) const = default;
+};
+
+enum class Alignment { kLeft, kCenter, kRight, kJustify };
+
+struct ParaFormat {
+  Alignment alignment = Alignment::kLeft;
+  int left_indent_twips = 0;   // "\li"; a twip is 1/20 point
+  int right_indent_twips = 0;  // "\ri"
+  int first_line_twips = 0;    // "\fi", relative to the left indent (negative: hanging)
+  int space_before_twips = 0;  // "\sb"
+  int space_after_twips = 0;   // "\sa"
+  bool operator==(const ParaFormat&) const = default;
+};
+
+// A stretch of text in one character format. Text is UTF-32: tab is U+0009, a line break
+// ("\line") U+2028, a non-breaking space U+00A0.
+struct TextRun {
+  std::u32string text;
+  CharFormat format;
+};
+
+struct Paragraph {
+  ParaFormat format;
+  std::vector<TextRun> runs;  // neighbouring runs never share a format; no run is empty
+  // The format a paragraph without runs shows its (empty) line in.
+  CharFormat end_format;
+};
+
+struct Font {
+  int number = 0;
+  std::string name;   // UTF-8, without the closing ";"
+  int code_page = 0;  // 0: the document's code page
+};
+
+struct Document {
+  std::vector<Paragraph> paragraphs;  // at least one
+  std::vector<ColorEntry> colors;
+  std::vector<Font> fonts;
+  int code_page = 1252;    // the document's "\ansicpg" (or the one its character set implies)
+  bool was_rtf = true;     // false: the input did not begin with "{\rtf" and was read as text
+  bool truncated = false;  // a limit was reached; what came before it is kept
+
+  // Every paragraph's text, paragraphs separated by "\n" (for tests and searching).
+  std::u32string PlainText() const;
+};
+
+// Bounds on what one document may hold, so a huge file neither exhausts memory nor makes the
+// viewer's layout crawl. Reading stops where a bound is reached.
+struct Limits {
+  std::size_t max_chars = std::size_t{8} << 20;  // characters of text, all paragraphs together
+  std::size_t max_paragraphs = 100000;
+  std::size_t max_fonts = 4096;   // font table entries; further ones are not recorded
+  std::size_t max_colors = 4096;  // colour table entries; further ones are not recorded
+};
+
+Document ParseRtf(std::string_view bytes, const Limits& limits = {});
+
+// The Windows code page that an RTF "\fcharsetN" stands for; 0 for the document's own
+// (ANSI and default character sets, and unknown ones).
+int CodePageOfCharset(int charset);
+
+}  // namespace glimmerix::rtf

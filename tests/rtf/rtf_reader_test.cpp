@@ -1,0 +1,299 @@
+#include "app/rtf/rtf_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace glimmerix::rtf {
+namespace {
+
+std::u32string Text(std::string_view rtf) {
+  return ParseRtf(rtf).PlainText();
+}
+
+// The run holding the first occurrence of needle.
+const TextRun* FindRun(const Document& doc, std::u32string_view needle) {
+  for (const Paragraph& p : doc.paragraphs) {
+    for (const TextRun& r : p.runs) {
+      if (r.text.find(needle) != std::u32string::npos) return &r;
+    }
+  }
+  return nullptr;
+}
+
+TEST(RtfReader, WordPadDocumentShowsTextWithFormatsAndColours) {
+  const Document doc = ParseRtf(
+      "{\\rtf1\\ansi\\ansicpg1252\\deff0\\nouicompat{\\fonttbl{\\f0\\fnil\\fcharset0 Calibri;}"
+      "{\\f1\\froman Times New Roman;}}\r\n"
+      "{\\colortbl ;\\red255\\green0\\blue0;\\red0\\green128\\blue0;}\r\n"
+      "{\\*\\generator Riched20 10.0.19041}\\viewkind4\\uc1 \r\n"
+      "\\pard\\sa200\\sl276\\slmult1\\qc\\b\\f0\\fs28 Title\\b0\\par\r\n"
+      "\\pard\\ql\\fs22 plain \\i italic\\i0 , \\ul under\\ulnone , \\cf1 red\\cf0 , "
+      "{\\f1\\cf2 green times}\\par\r\n}\r\n");
+  ASSERT_EQ(doc.paragraphs.size(), 2u);
+  EXPECT_EQ(doc.PlainText(), U"Title\nplain italic, under, red, green times");
+
+  EXPECT_EQ(doc.paragraphs[0].format.alignment, Alignment::kCenter);
+  EXPECT_EQ(doc.paragraphs[0].format.space_after_twips, 200);
+  EXPECT_EQ(doc.paragraphs[1].format.alignment, Alignment::kLeft);
+  EXPECT_EQ(doc.paragraphs[1].format.space_after_twips, 0);  // \pard reset it
+
+  const TextRun* title = FindRun(doc, U"Title");
+  ASSERT_NE(title, nullptr);
+  EXPECT_TRUE(title->format.bold);
+  EXPECT_EQ(title->format.font_size_half_points, 28);
+  EXPECT_EQ(FindRun(doc, U"italic")->format.italic, true);
+  EXPECT_FALSE(FindRun(doc, U"plain")->format.italic);
+  EXPECT_TRUE(FindRun(doc, U"under")->format.underline);
+  EXPECT_EQ(FindRun(doc, U"red")->format.color, 1);
+  const TextRun* green = FindRun(doc, U"green times");
+  EXPECT_EQ(green->format.color, 2);
+  EXPECT_EQ(green->format.font, 1);
+  EXPECT_EQ(green->format.font_size_half_points, 22);
+
+  ASSERT_EQ(doc.colors.size(), 3u);
+  EXPECT_TRUE(doc.colors[0].automatic);
+  EXPECT_EQ(doc.colors[1], (ColorEntry{false, {255, 0, 0}}));
+  EXPECT_EQ(doc.colors[2], (ColorEntry{false, {0, 128, 0}}));
+  ASSERT_EQ(doc.fonts.size(), 2u);
+  EXPECT_EQ(doc.fonts[1].name, "Times New Roman");
+}
+
+TEST(RtfReader, GroupsScopeCharacterFormattingAndPlainResetsIt) {
+  const Document doc = ParseRtf("{\\rtf1 {\\b bold {\\i both} bold}plain \\b\\i\\fs40 x\\plain y}");
+  EXPECT_EQ(doc.PlainText(), U"bold both boldplain xy");
+  EXPECT_TRUE(FindRun(doc, U"both")->format.italic);
+  EXPECT_TRUE(FindRun(doc, U"both")->format.bold);
+  EXPECT_FALSE(FindRun(doc, U" bold")->format.italic);
+  EXPECT_FALSE(FindRun(doc, U"plain")->format.bold);
+  const TextRun* y = FindRun(doc, U"y");
+  EXPECT_EQ(y->format, CharFormat{});
+}
+
+TEST(RtfReader, BreaksTabsAndSpecialCharacters) {
+  EXPECT_EQ(Text("{\\rtf1 a\\line b\\tab c\\par d\\~e\\emdash\\bullet\\ldblquote q\\rdblquote}"),
+            U"a\u2028b\tc\nd\u00A0e\u2014\u2022\u201Cq\u201D");
+  // Escaped syntax characters, and line ends in the source that mean nothing.
+  EXPECT_EQ(Text("{\\rtf1 \\{x\\}\\\\\r\ny\n}"), U"{x}\\y");
+  // A backslash before a line end is a paragraph mark.
+  EXPECT_EQ(Text("{\\rtf1 a\\\nb}"), U"a\nb");
+  // A table row: cells as tabs, the row as a paragraph.
+  EXPECT_EQ(Text("{\\rtf1\\trowd\\cellx100\\cellx200 A\\cell B\\cell\\row after}"),
+            U"A\tB\t\nafter");
+}
+
+TEST(RtfReader, HexBytesDecodeThroughTheDocumentCodePage) {
+  EXPECT_EQ(Text("{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}"), U"Привет");
+  EXPECT_EQ(Text("{\\rtf1\\ansi\\ansicpg1252 caf\\'e9 \\'80}"), U"café €");
+  EXPECT_EQ(Text("{\\rtf1\\ansi caf\\'e9}"), U"café");  // \ansi alone is 1252
+  // Raw 8-bit text is in the code page too.
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg1251 \xcf\xf0\xe8}"), U"При");
+  // A byte the code page does not define.
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg1252 a\\'81b}"), U"a\uFFFDb");
+  // An unknown code page falls back to 1252.
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg99999 \\'e9}"), U"é");
+  // Double-byte code page: the two halves of a character may come as \'hh or as a plain byte.
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg932 \\'82\\'a0\\'83\\'5c}"), U"あソ");
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg932 \\'82\\'a0\\'83\\\\}"), U"あソ");
+  // Case of hex digits and a \' without digits.
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg1252 \\'E9\\'zz}"), U"ézz");
+}
+
+TEST(RtfReader, FontCharacterSetsChooseTheCodePage) {
+  const std::string rtf =
+      "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset204 Arial Cyr;}"
+      "{\\f2\\fcharset161 Greek;}{\\f3\\fcharset0\\cpg1250 Central;}}"
+      "\\f0\\'e9 \\f1\\'e9 {\\f2\\'e1}\\f3\\'9a\\f0\\'e9}";
+  EXPECT_EQ(Text(rtf), U"é й αšé");
+  EXPECT_EQ(CodePageOfCharset(204), 1251);
+  EXPECT_EQ(CodePageOfCharset(0), 0);
+  EXPECT_EQ(CodePageOfCharset(128), 932);
+}
+
+TEST(RtfReader, UnicodeEscapesSkipTheirFallback) {
+  EXPECT_EQ(Text("{\\rtf1 \\u1055?\\u1088?}"), U"Пр");
+  EXPECT_EQ(Text("{\\rtf1\\uc2 \\u1055\\'3f\\'3fx}"), U"Пx");
+  EXPECT_EQ(Text("{\\rtf1\\uc0 \\u1055?}"), U"П?");
+  // \ucN belongs to its group.
+  EXPECT_EQ(Text("{\\rtf1 {\\uc3 \\u1055 abc}\\u1088 de}"), U"Прe");
+  // A control word counts as one fallback character; so does \'hh.
+  EXPECT_EQ(Text("{\\rtf1\\uc2 \\u1055\\'3f\\tab z}"), U"Пz");
+  // The fallback ends at a group boundary.
+  EXPECT_EQ(Text("{\\rtf1\\uc4 {\\u1055}xy}"), U"Пxy");
+  // Values above 32767 are written negative.
+  EXPECT_EQ(Text("{\\rtf1 \\u-4064 ?}"), U"\uF020");
+  // Surrogate pairs join; a lone half becomes the replacement character.
+  EXPECT_EQ(Text("{\\rtf1 \\u-10179?\\u-8704?}"), U"\U0001F600");
+  EXPECT_EQ(Text("{\\rtf1 \\u-10179?x\\u-8704?}"), U"\uFFFDx\uFFFD");
+  EXPECT_EQ(Text("{\\rtf1 \\u-10179?}"), U"\uFFFD");
+}
+
+TEST(RtfReader, DestinationsThatAreNotShownAreSkipped) {
+  EXPECT_EQ(Text("{\\rtf1{\\info{\\title T}{\\author A}}{\\stylesheet{\\s1 Heading;}}"
+                 "{\\*\\unknowndest x{y}z}{\\*\\generator G;}shown}"),
+            U"shown");
+  // A picture's hex data, and binary data whose bytes would otherwise read as syntax.
+  EXPECT_EQ(Text("{\\rtf1 a{\\pict\\wmetafile8 0123abcd}b{\\object{\\objdata\\bin5 }}{\\}}}c}"),
+            U"abc");
+  EXPECT_EQ(Text("{\\rtf1 a\\bin4 {}\\b}"), U"a");
+  // A field shows its result, not its instruction.
+  EXPECT_EQ(
+      Text("{\\rtf1 see {\\field{\\*\\fldinst{HYPERLINK \"http://x\"}}{\\fldrslt{\\ul site}}}.}"),
+      U"see site.");
+  EXPECT_EQ(Text("{\\rtf1 {\\field{\\fldinst PAGE}{\\fldrslt 3}}}"), U"3");
+  // Unicode alternative: the \ud part is shown, its ANSI twin is not.
+  EXPECT_EQ(Text("{\\rtf1 {\\upr{ansi}{\\*\\ud{\\u1055?}}}}"), U"П");
+  // List numbering text written for readers without lists is shown.
+  EXPECT_EQ(Text("{\\rtf1{\\pntext\\'B7\\tab}{\\*\\pn\\pnlvlblt{\\pntxtb x}}item}"), U"·\titem");
+}
+
+TEST(RtfReader, ParagraphPropertiesAndTheirReset) {
+  const Document doc = ParseRtf(
+      "{\\rtf1\\qr right\\par\\qj\\li720\\ri360\\fi-360\\sb120 just\\par\\pard left\\par}");
+  ASSERT_EQ(doc.paragraphs.size(), 3u);
+  EXPECT_EQ(doc.paragraphs[0].format.alignment, Alignment::kRight);
+  const ParaFormat& j = doc.paragraphs[1].format;
+  EXPECT_EQ(j.alignment, Alignment::kJustify);
+  EXPECT_EQ(j.left_indent_twips, 720);
+  EXPECT_EQ(j.right_indent_twips, 360);
+  EXPECT_EQ(j.first_line_twips, -360);
+  EXPECT_EQ(j.space_before_twips, 120);
+  EXPECT_EQ(doc.paragraphs[2].format, ParaFormat{});
+  // Absurd values are brought into range.
+  const Document big = ParseRtf("{\\rtf1\\li99999999999\\fs99999999999 x\\fs-5 y}");
+  EXPECT_EQ(big.paragraphs[0].format.left_indent_twips, 31680);
+  EXPECT_EQ(FindRun(big, U"x")->format.font_size_half_points, 3276);
+  EXPECT_EQ(FindRun(big, U"y")->format.font_size_half_points, 2);
+  // Empty paragraphs in the middle stay; the last paragraph mark opens no empty paragraph.
+  EXPECT_EQ(Text("{\\rtf1 a\\par\\par b\\par}"), U"a\n\nb");
+}
+
+TEST(RtfReader, MalformedInputShowsWhatItCan) {
+  // Missing closing braces, a surplus closing brace, text after the end.
+  EXPECT_EQ(Text("{\\rtf1 {\\b one"), U"one");
+  EXPECT_EQ(Text("{\\rtf1 one}} two}"), U"one two");
+  // Truncated in the middle of a control word, of \'hh, of \u's fallback.
+  EXPECT_EQ(Text("{\\rtf1 abc\\pa"), U"abc");
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg1252 abc\\'e"), U"abc");  // one hex digit: control byte 0x0E
+  EXPECT_EQ(Text("{\\rtf1 abc\\"), U"abc");
+  EXPECT_EQ(Text("{\\rtf1 abc\\u1055"), U"abcП");
+  EXPECT_EQ(Text("{\\rtf1 x\\bin99999"), U"x");
+  // A half double-byte character at the end.
+  EXPECT_EQ(Text("{\\rtf1\\ansicpg932 a\\'82"), U"a\uFFFD");
+  // Control words longer than the limit are ignored, parameters never overflow.
+  EXPECT_EQ(Text("{\\rtf1 \\" + std::string(100, 'b') + " x\\b99999999999999999999 y}"), U"xy");
+  // An unterminated colour and font table entry.
+  const Document doc =
+      ParseRtf("{\\rtf1{\\colortbl;\\red1\\green2\\blue3}{\\fonttbl{\\f0 Arial}}x");
+  ASSERT_EQ(doc.colors.size(), 2u);
+  EXPECT_EQ(doc.colors[1].rgb, (Rgb{1, 2, 3}));
+  EXPECT_EQ(doc.fonts.at(0).name, "Arial");
+  EXPECT_EQ(doc.PlainText(), U"x");
+}
+
+TEST(RtfReader, DeepNestingIsBoundedAndKeepsTheText) {
+  std::string rtf = "{\\rtf1 ";
+  for (int i = 0; i < 100000; ++i) rtf += "{\\b ";
+  rtf += "deep";
+  for (int i = 0; i < 100000; ++i) rtf += "}";
+  rtf += " out}";
+  const Document doc = ParseRtf(rtf);
+  EXPECT_EQ(doc.PlainText(), U"deep out");
+  EXPECT_TRUE(FindRun(doc, U"deep")->format.bold);
+  EXPECT_FALSE(FindRun(doc, U" out")->format.bold);
+  // Never closed at all.
+  EXPECT_EQ(Text(std::string("{\\rtf1 ") + std::string(500000, '{') + "x"), U"x");
+}
+
+TEST(RtfReader, HugeInputIsBoundedInTimeAndSize) {
+  Limits limits;
+  limits.max_chars = 1000;
+  limits.max_paragraphs = 10;
+  const Document chars = ParseRtf("{\\rtf1 " + std::string(5000, 'a') + "}", limits);
+  EXPECT_TRUE(chars.truncated);
+  EXPECT_EQ(chars.PlainText().size(), 1000u);
+  std::string pars = "{\\rtf1 ";
+  for (int i = 0; i < 100; ++i) pars += "p\\par ";
+  const Document paragraphs = ParseRtf(pars, limits);
+  EXPECT_TRUE(paragraphs.truncated);
+  EXPECT_EQ(paragraphs.paragraphs.size(), 10u);
+  EXPECT_FALSE(ParseRtf("{\\rtf1 a\\par b}", limits).truncated);
+
+  // 8 MB of alternating syntax: linear work, finished well within a second or two.
+  std::string mixed = "{\\rtf1\\ansicpg1251 ";
+  while (mixed.size() < (8u << 20)) mixed += "{\\b\\'e0\\u1055?x}\\par{\\*\\x{y}}";
+  const auto start = std::chrono::steady_clock::now();
+  const Document doc = ParseRtf(mixed);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(doc.paragraphs.empty());
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(took).count(), 20);
+}
+
+TEST(RtfReader, TextThatIsNotRtfIsShownAsLines) {
+  const Document utf8 = ParseRtf("first line\r\nzweite Zeile \xc3\xa4\nthird\tcol\n");
+  EXPECT_FALSE(utf8.was_rtf);
+  EXPECT_EQ(utf8.PlainText(), U"first line\nzweite Zeile ä\nthird\tcol");
+  EXPECT_EQ(ParseRtf("caf\xe9 {\\b}").PlainText(), U"café {\\b}");  // not UTF-8: 1252
+  EXPECT_EQ(ParseRtf("").PlainText(), U"");
+  EXPECT_EQ(ParseRtf("").paragraphs.size(), 1u);
+  // A byte-order mark and blank lines before the RTF are allowed.
+  EXPECT_TRUE(ParseRtf("\xEF\xBB\xBF\r\n {\\rtf1 x}").was_rtf);
+}
+
+// The program's own documents, as shipped.
+std::string ReadDoc(const char* name) {
+  std::ifstream in(std::string(GLIMMERIX_DOCS_DIR) + "/" + name, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(RtfReader, ShippedDocumentsAreCleanRtf) {
+  for (const char* name : {"help.rtf", "history.rtf", "about.rtf"}) {
+    SCOPED_TRACE(name);
+    const std::string bytes = ReadDoc(name);
+    ASSERT_FALSE(bytes.empty());
+    int depth = 0;
+    int min_depth = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\\') {
+        ++i;
+      } else if (bytes[i] == '{') {
+        ++depth;
+      } else if (bytes[i] == '}') {
+        min_depth = std::min(min_depth, --depth);
+      }
+    }
+    EXPECT_EQ(depth, 0) << "unbalanced braces";
+    EXPECT_EQ(min_depth, 0) << "a brace closes more than was opened";
+    const Document doc = ParseRtf(bytes);
+    EXPECT_TRUE(doc.was_rtf);
+    EXPECT_FALSE(doc.truncated);
+    EXPECT_EQ(doc.code_page, 1252);
+    const std::u32string text = doc.PlainText();
+    // No RTF syntax leaks into the shown text, and nothing undecodable.
+    EXPECT_EQ(text.find_first_of(U"\\{}\uFFFD"), std::u32string::npos);
+    bool has_bold = false;
+    bool has_colour = false;
+    for (const Paragraph& p : doc.paragraphs) {
+      for (const TextRun& r : p.runs) {
+        has_bold |= r.format.bold;
+        has_colour |= r.format.color > 0 && r.format.color < static_cast<int>(doc.colors.size()) &&
+                      !doc.colors[r.format.color].automatic;
+      }
+    }
+    EXPECT_TRUE(has_bold);
+    EXPECT_TRUE(has_colour);
+  }
+  const std::u32string help = ParseRtf(ReadDoc("help.rtf")).PlainText();
+  for (std::u32string_view needle : {U"Shift+Alt+F5", U"Shift+Alt+F8", U"X_form", U"KEY_LED",
+                                     U"OUT18", U"Bright", U"Invert", U"setting.dat", U".patt"}) {
+    EXPECT_NE(help.find(needle), std::u32string::npos) << std::string(needle.begin(), needle.end());
+  }
+}
+
+}  // namespace
+}  // namespace glimmerix::rtf

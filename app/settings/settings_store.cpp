@@ -178,9 +178,17 @@ SettingsDocument SettingsDocument::Parse(std::string_view bytes) {
       if (bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
     }
 
-    const std::size_t start = line.find_first_not_of(kBlanks);
+    std::size_t start = line.find_first_not_of(kBlanks);
     if (start == std::string_view::npos) continue;  // empty lines are dropped
     line.remove_prefix(start);
+    if (doc.lines_.empty() && !doc.bom_ && line.starts_with(kBom)) {
+      // A mark after blanks or empty lines: taken as the file's, as written back it would be.
+      doc.bom_ = true;
+      line.remove_prefix(kBom.size());
+      start = line.find_first_not_of(kBlanks);
+      if (start == std::string_view::npos) continue;
+      line.remove_prefix(start);
+    }
     Line parsed;
     if (line.front() == ';') {
       line.remove_prefix(1);
@@ -222,7 +230,7 @@ std::string SettingsDocument::Get(std::string_view key, std::string_view default
 
 bool SettingsDocument::Set(std::string_view key, std::string_view value) {
   if (key.empty() || key.find_first_of("=\r\n") != std::string_view::npos || key.front() == ';' ||
-      key.front() == '[' || IsBlank(key.front()) || IsBlank(key.back()) ||
+      key.front() == '[' || IsBlank(key.front()) || IsBlank(key.back()) || key.starts_with(kBom) ||
       value.find_first_of("\r\n") != std::string_view::npos) {
     return false;
   }

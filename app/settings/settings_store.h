@@ -54,8 +54,9 @@ class SettingsDocument {
   // Replaces the value of the key in place, taking the key's letter case as given; a new key goes
   // after the last line before the first group line (at the very top when the first line is a
   // group). A key that could not be read back as written (empty, holding "=", CR or LF, starting
-  // with ";" or "[", or with blanks or tabs at either end) and a value holding CR or LF are
-  // refused: returns false and nothing changes. Blanks and tabs at the value's ends are dropped.
+  // with ";", "[" or the byte-order mark, or with blanks or tabs at either end) and a value
+  // holding CR or LF are refused: returns false and nothing changes. Blanks and tabs at the
+  // value's ends are dropped.
   bool Set(std::string_view key, std::string_view value);
 
   // The file's bytes: the byte-order mark line when the file had one, then every line in its

@@ -116,6 +116,14 @@ TEST(SettingsDocument, ByteOrderMarkIsKeptWithoutPilingUpEmptyLines) {
   auto again = SettingsDocument::Parse(once);
   again.Set("X_form", "1");
   EXPECT_EQ(again.Serialize(), once);
+
+  // A mark after empty lines is the file's mark too, so a rewrite is stable; keys never start
+  // with one.
+  auto late = SettingsDocument::Parse("\r\n  \xEF\xBB\xBFX_form = 5");
+  EXPECT_TRUE(late.has_bom());
+  EXPECT_EQ(late.Get("x_form", ""), "5");
+  EXPECT_EQ(SettingsDocument::Parse(late.Serialize()).Serialize(), late.Serialize());
+  EXPECT_FALSE(SettingsDocument::Parse("[g]").Set("\xEF\xBB\xBFk", "1"));
 }
 
 TEST(SettingsDocument, CarriageReturnOnlyAndLegacyBytesAndNulsAreKept) {

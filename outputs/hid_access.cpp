@@ -26,10 +26,9 @@ std::string Root() {
   return root;
 }
 
-struct Attributes {
+struct Ids {
   unsigned vendor = 0;
   unsigned product = 0;
-  unsigned version = 0;
 };
 
 // The hidrawN numbers listed under sys/class/hidraw, ascending.
@@ -80,7 +79,7 @@ std::optional<std::string> FirstLine(const std::string& path) {
 }
 
 // Vendor and product from HID_ID=bus:vendor:product.
-std::optional<Attributes> ReadIds(const std::string& uevent_path) {
+std::optional<Ids> ReadIds(const std::string& uevent_path) {
   std::ifstream in(uevent_path);
   std::string line;
   while (in && std::getline(in, line)) {
@@ -92,7 +91,7 @@ std::optional<Attributes> ReadIds(const std::string& uevent_path) {
     const auto vendor = ParseHex(ids.substr(first + 1, second - first - 1));
     const auto product = ParseHex(ids.substr(second + 1));
     if (!ParseHex(ids.substr(0, first)) || !vendor || !product) return std::nullopt;
-    return Attributes{*vendor, *product, 0};
+    return Ids{*vendor, *product};
   }
   return std::nullopt;
 }
@@ -120,19 +119,16 @@ unsigned ReadVersion(const std::string& device_link, const std::string& prefix) 
   }
 }
 
-std::optional<Attributes> ReadAttributes(const std::string& prefix, int n) {
+// Whether interface n's attributes can be read and match. The version is looked up only when a
+// particular one is wanted.
+bool Matches(const std::string& prefix, int n, int product, int vendor, int version) {
   const std::string device = prefix + "/sys/class/hidraw/hidraw" + std::to_string(n) + "/device";
-  auto attributes = ReadIds(device + "/uevent");
-  if (!attributes) return std::nullopt;
-  attributes->version = ReadVersion(device, prefix);
-  return attributes;
-}
-
-bool Matches(const Attributes& a, int product, int vendor, int version) {
+  const auto ids = ReadIds(device + "/uevent");
+  if (!ids || ids->product != (static_cast<unsigned>(product) & 0xFFFF) ||
+      ids->vendor != (static_cast<unsigned>(vendor) & 0xFFFF))
+    return false;
   const unsigned wanted_version = static_cast<unsigned>(version) & 0xFFFF;
-  return a.product == (static_cast<unsigned>(product) & 0xFFFF) &&
-         a.vendor == (static_cast<unsigned>(vendor) & 0xFFFF) &&
-         (wanted_version == 0xFFFF || a.version == wanted_version);
+  return wanted_version == 0xFFFF || ReadVersion(device, prefix) == wanted_version;
 }
 
 std::string NodePath(const std::string& prefix, int n) {
@@ -158,8 +154,7 @@ int HidAccess_DeviceExists(int product, int vendor, int version, int index) {
   for (int n : interfaces) {
     struct stat st;
     if (stat(NodePath(prefix, n).c_str(), &st) != 0) continue;
-    const auto attributes = ReadAttributes(prefix, n);
-    if (!attributes || !Matches(*attributes, product, vendor, version)) continue;
+    if (!Matches(prefix, n, product, vendor, version)) continue;
     if (counter < static_cast<unsigned>(index & 0xFFFF)) {
       counter = (counter + 1) & 0xFFFF;
       continue;
@@ -176,8 +171,7 @@ HidHandle HidAccess_OpenDevice(int product, int vendor, int version, int index,
   if (interfaces.size() > kHidMaxInterfaces) interfaces.resize(kHidMaxInterfaces);
   unsigned counter = 0;
   for (int n : interfaces) {
-    const auto attributes = ReadAttributes(prefix, n);
-    if (!attributes || !Matches(*attributes, product, vendor, version)) continue;
+    if (!Matches(prefix, n, product, vendor, version)) continue;
     const std::string node = NodePath(prefix, n);
     int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {

@@ -1,0 +1,71 @@
+// The usual first run on Linux: the controller's node is there but the user may not write it (no
+// udev rule yet). Root opens anything, so the check runs in a child process that drops to user
+// and group 65534 first.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "outputs/usb_controller.h"
+#include "tests/outputs/fake_hid_tree.h"
+
+namespace glimmerix {
+namespace {
+
+using namespace glimmerix::testing;  // FakeHidTree, kVid, kPid
+
+constexpr uid_t kNobody = 65534;
+constexpr int kCannotDrop = 78;
+
+TEST(UsbControllerPermissions, NodeTheUserMayNotWriteShowsOnSendsNothingAndSaysWhy) {
+  FakeHidTree tree;
+  tree.Add(0, kVid, kPid);
+  ASSERT_EQ(chmod(tree.root.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(tree.NodePath(0).c_str(), 0000), 0);
+  const std::string said_path = (tree.root / "stderr.txt").string();
+  const int said_fd = open(said_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(said_fd, 0);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+         setresuid(kNobody, kNobody, kNobody) != 0)) {
+      _exit(kCannotDrop);
+    }
+    if (dup2(said_fd, 2) < 0) _exit(2);
+    ControlTable controls;
+    EngineShared shared;
+    UsbController usb(controls, shared);
+    usb.USB_VID = kVid;
+    usb.USB_PID = kPid;
+    usb.FindDevice_Timer();
+    usb.SendCommand(0x81);
+    usb.FindDevice_Timer();
+    const bool on = controls.status_text() == "USBON";
+    _exit(on && !usb.has_handle() ? 0 : 1);
+  }
+  close(said_fd);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kCannotDrop) GTEST_SKIP() << "SKIPPED LOUDLY: cannot become 65534";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "USBON expected, with no handle";
+
+  std::ifstream in(said_path);
+  std::stringstream said;
+  said << in.rdbuf();
+  EXPECT_NE(said.str().find(tree.NodePath(0).string()), std::string::npos) << said.str();
+  EXPECT_NE(said.str().find("Permission denied"), std::string::npos) << said.str();
+  EXPECT_EQ(said.str().find('\n'), said.str().size() - 1) << "one line, once: " << said.str();
+  EXPECT_TRUE(tree.Received(0).empty());
+}
+
+}  // namespace
+}  // namespace glimmerix

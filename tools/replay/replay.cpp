@@ -15,6 +15,8 @@
 #include <ostream>
 
 #include "engine/realtime.h"
+#include "tools/replay/light_png.h"
+#include "tools/replay/sound_file.h"
 #include "presets/presets.h"
 #include "presets/settings_file.h"
 
@@ -149,6 +151,10 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
     };
     if (name == "--spectra") {
       options.spectra_path = text;
+    } else if (name == "--wav") {
+      options.wav_path = text;
+    } else if (name == "--png") {
+      options.png_path = text;
     } else if (name == "--mode") {
       if (!need_number()) return false;
       const int mode = static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
@@ -195,8 +201,8 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
       return false;
     }
   }
-  if (options.spectra_path.empty()) {
-    error = "missing --spectra FILE";
+  if (options.spectra_path.empty() == options.wav_path.empty()) {
+    error = "give one of --spectra FILE and --wav FILE";
     return false;
   }
   return true;
@@ -235,7 +241,13 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
 
   std::ifstream file;
   std::istream* input = &in;
-  if (options.spectra_path != "-") {
+  std::vector<float> sound;
+  if (!options.wav_path.empty()) {
+    if (!ReadSoundFile(options.wav_path, sound, error)) {
+      err << "glimmerix-replay: " << error << "\n";
+      return 2;
+    }
+  } else if (options.spectra_path != "-") {
     file.open(options.spectra_path, std::ios::binary);
     if (!file) {
       err << "glimmerix-replay: cannot open " << options.spectra_path << ": "
@@ -270,16 +282,19 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   RecordingLpt lpt(record.lpt);
   Mt19937Random random(options.seed);
   StreamSpectra spectra(*input);
+  SoundFileSpectra sound_spectra(std::move(sound));
+  const bool from_sound = !options.wav_path.empty();
+  LightPicture picture;
   EnginePorts ports;
-  ports.spectrum = &spectra;
+  ports.spectrum = from_sound ? static_cast<SpectrumSource*>(&sound_spectra) : &spectra;
   ports.usb = &usb;
   ports.lpt = &lpt;
   ports.random = &random;
   Engine engine(controls, shared, ports);
 
   for (long long pass = 0; !options.passes || pass < *options.passes; ++pass) {
-    if (!spectra.Next()) {
-      if (spectra.partial()) {
+    if (from_sound ? !sound_spectra.Next() : !spectra.Next()) {
+      if (!from_sound && spectra.partial()) {
         out.flush();
         err << "glimmerix-replay: input ends inside pass " << pass
             << " (not a multiple of 8192 bytes)\n";
@@ -294,8 +309,17 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
     engine.RunPass();
     WritePassJson(out, record, engine, controls, shared);
     out << '\n';
+    if (!options.png_path.empty()) {
+      int lamps[kChannels];
+      for (int i = 0; i < kChannels; ++i) lamps[i] = engine.column_lamp(i);
+      picture.AddPass(engine.Z().data(), lamps);
+    }
   }
   out.flush();
+  if (!options.png_path.empty() && !picture.WritePng(options.png_path, error)) {
+    err << "glimmerix-replay: --png: " << error << "\n";
+    return 2;
+  }
   return 0;
 }
 

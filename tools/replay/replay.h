@@ -1,7 +1,10 @@
 // glimmerix-replay: the engine run headless over recorded spectra, one JSON line per pass.
 //
-//   glimmerix-replay --spectra FILE [options]
+//   glimmerix-replay --spectra FILE | --wav FILE [options]
 //     --spectra FILE   raw little-endian float32, 2048 values per pass; "-" reads stdin
+//     --wav FILE       a sound file (WAV, FLAC, Ogg, ...) analysed as the live capture hears it:
+//                      one pass per whole 50 ms of sound
+//     --png FILE       also draw the light show: a pixel column per pass, a row band per channel
 //     --mode N         EFFECT_ZMU, set as a preset sets it
 //     --level N --agc N --bright N --step N     the Level, AGC, Bright and Step bars
 //     --bars a,b,...   the 18 band-bar positions  --outputs a,b,...  the 18 output selections
@@ -27,6 +30,8 @@ namespace glimmerix {
 
 struct ReplayOptions {
   std::string spectra_path;  // "-" for stdin
+  std::string wav_path;      // --wav instead of --spectra
+  std::string png_path;      // --png: empty for no picture
   std::optional<long long> passes;
   std::uint32_t seed = 1;
   std::optional<std::string> settings_dir;  // --settings: applied before the settings below

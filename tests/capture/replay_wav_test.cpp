@@ -1,0 +1,229 @@
+// glimmerix-replay --wav and --png: sound files through the live capture's own fetch.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/replay/replay.h"
+
+namespace glimmerix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReplayWav : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("glimmerix-wav-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Writes interleaved float frames with libsndfile; returns the path.
+  std::string WriteSound(const std::string& name, const std::vector<float>& frames, int rate,
+                         int channels, int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
+    const std::string path = (dir_ / name).string();
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
+    if (f) {
+      sf_writef_float(f, frames.data(), static_cast<sf_count_t>(frames.size() / channels));
+      sf_close(f);
+    }
+    return path;
+  }
+
+  struct Run {
+    int code;
+    std::vector<std::vector<int>> lamps;  // per pass
+    std::string err;
+  };
+  Run Replay(std::vector<std::string> args) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    Run run{ReplayMain(args, in, out, err), {}, err.str()};
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+      const auto at = line.find("\"lamps\":[");
+      std::vector<int> lamps;
+      if (at != std::string::npos) {
+        std::istringstream list(line.substr(at + 9));
+        int v;
+        char sep;
+        while (lamps.size() < kChannels && list >> v) {
+          lamps.push_back(v);
+          list >> sep;
+        }
+      }
+      run.lamps.push_back(lamps);
+    }
+    return run;
+  }
+  std::vector<std::string> Manual5Level35(const std::string& wav) {
+    return {"--wav",   wav,  "--mode", "1",
+            "--level", "35", "--bars", "5,5,5,5,5,5,5,5,5,5,5,5,5,5,5,5,5,5"};
+  }
+
+  fs::path dir_;
+};
+
+std::vector<float> Tone(double hz, double amplitude, double seconds, int rate) {
+  std::vector<float> s(static_cast<std::size_t>(seconds * rate));
+  for (std::size_t n = 0; n < s.size(); ++n) {
+    s[n] = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * n / rate));
+  }
+  return s;
+}
+
+std::vector<int> Only(int channel) {
+  std::vector<int> lamps(kChannels, 0);
+  if (channel) lamps[channel - 1] = 1;
+  return lamps;
+}
+
+TEST_F(ReplayWav, SineLightsOnlyItsChannelWhileTheWindowIsInsideTheTone) {
+  // 0.5 s silence, 2 s of 1 kHz, 0.5 s silence.
+  std::vector<float> sound(11025, 0.0f);
+  const auto tone = Tone(1000.0, 0.5, 2.0, 22050);
+  sound.insert(sound.end(), tone.begin(), tone.end());
+  sound.insert(sound.end(), 11025, 0.0f);
+  const Run run = Replay(Manual5Level35(WriteSound("sine.wav", sound, 22050, 1)));
+  ASSERT_EQ(run.code, 0) << run.err;
+  ASSERT_EQ(run.lamps.size(), 60u);
+  int inside = 0;
+  for (int k = 0; k < 60; ++k) {
+    const long long end = (k + 1) * 2205LL / 2;
+    const long long start = end - 4096;
+    if (end <= 11025) {
+      EXPECT_EQ(run.lamps[k], Only(0)) << "pass " << k << " before the tone";
+    } else if (start >= 11025 && end <= 11025 + 44100) {
+      EXPECT_EQ(run.lamps[k], Only(11)) << "pass " << k << " inside the tone";
+      ++inside;
+    }
+  }
+  EXPECT_EQ(inside, 37);
+}
+
+TEST_F(ReplayWav, SilenceLightsNothingAndThreeSecondsGiveSixtyPasses) {
+  const Run run = Replay(Manual5Level35(WriteSound("silence.flac", std::vector<float>(66150, 0.0f),
+                                                   22050, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
+  ASSERT_EQ(run.code, 0) << run.err;
+  ASSERT_EQ(run.lamps.size(), 60u);
+  for (const auto& lamps : run.lamps) EXPECT_EQ(lamps, Only(0));
+
+  const Run short_file = Replay(Manual5Level35(WriteSound("short.wav", {0.0f}, 22050, 1)));
+  EXPECT_EQ(short_file.code, 0);
+  EXPECT_TRUE(short_file.lamps.empty()) << "less than one 50 ms step: no pass";
+}
+
+// Two tones that come and go, one per side of a 44.1 kHz stereo file, against the same sound
+// made directly as its 22050 Hz mono mix.
+TEST_F(ReplayWav, StereoAtFortyFourKilohertzLightsAsItsMonoMix) {
+  auto mix_at = [](int rate, bool stereo) {
+    std::vector<float> frames;
+    const int count = 4 * rate;
+    for (int n = 0; n < count; ++n) {
+      const double t = static_cast<double>(n) / rate;
+      // Smooth gates, so the comparison does not hang on where an abrupt edge falls.
+      const double a = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * t / 2.0);
+      const double b = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * t / 1.3);
+      const double left = 0.8 * a * std::sin(2 * std::numbers::pi * 440.0 * t);
+      const double right = 0.8 * b * std::sin(2 * std::numbers::pi * 3000.0 * t);
+      if (stereo) {
+        frames.push_back(static_cast<float>(left));
+        frames.push_back(static_cast<float>(right));
+      } else {
+        frames.push_back(static_cast<float>((left + right) / 2));
+      }
+    }
+    return frames;
+  };
+  const Run stereo =
+      Replay(Manual5Level35(WriteSound("stereo.wav", mix_at(44100, true), 44100, 2)));
+  const Run mono = Replay(Manual5Level35(WriteSound("mono.wav", mix_at(22050, false), 22050, 1)));
+  ASSERT_EQ(stereo.code, 0) << stereo.err;
+  ASSERT_EQ(mono.code, 0) << mono.err;
+  ASSERT_EQ(stereo.lamps.size(), 80u);
+  ASSERT_EQ(mono.lamps.size(), 80u);
+  int lit = 0;
+  for (std::size_t k = 0; k < mono.lamps.size(); ++k) {
+    EXPECT_EQ(stereo.lamps[k], mono.lamps[k]) << "pass " << k;
+    for (int v : mono.lamps[k]) lit += v;
+  }
+  EXPECT_GT(lit, 40) << "the sound must light something to compare";
+}
+
+TEST_F(ReplayWav, UnreadableFilesAreAClearErrorWithCodeTwo) {
+  const std::string text = (dir_ / "notes.wav").string();
+  std::ofstream(text) << "not a sound file\n";
+  for (const std::string& path : {text, (dir_ / "missing.wav").string()}) {
+    const Run run = Replay({"--wav", path});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find("cannot read " + path), std::string::npos) << run.err;
+    EXPECT_TRUE(run.lamps.empty());
+  }
+  const Run both = Replay({"--wav", text, "--spectra", "-"});
+  EXPECT_EQ(both.code, 2);
+}
+
+// The picture: width one pixel per pass, 8 rows per channel with channel 18 on top; the lamp rows
+// of a lit channel are red.
+TEST_F(ReplayWav, PngShowsTheLampsPassByPass) {
+  std::vector<float> sound(22050, 0.0f);
+  const auto tone = Tone(1000.0, 0.5, 1.0, 22050);
+  sound.insert(sound.end(), tone.begin(), tone.end());
+  const std::string png = (dir_ / "show.png").string();
+  auto args = Manual5Level35(WriteSound("half.wav", sound, 22050, 1));
+  args.insert(args.end(), {"--png", png});
+  const Run run = Replay(args);
+  ASSERT_EQ(run.code, 0) << run.err;
+  ASSERT_EQ(run.lamps.size(), 40u);
+
+  std::stringstream bytes;
+  bytes << std::ifstream(png, std::ios::binary).rdbuf();
+  const std::string file = bytes.str();
+  ASSERT_GT(file.size(), 33u);
+  ASSERT_EQ(file.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  auto be32 = [&](std::size_t at) {
+    return (std::uint32_t(std::uint8_t(file[at])) << 24) |
+           (std::uint32_t(std::uint8_t(file[at + 1])) << 16) |
+           (std::uint32_t(std::uint8_t(file[at + 2])) << 8) | std::uint8_t(file[at + 3]);
+  };
+  ASSERT_EQ(file.substr(12, 4), "IHDR");
+  const std::uint32_t width = be32(16), height = be32(20);
+  EXPECT_EQ(width, 40u);
+  ASSERT_EQ(height, 144u);
+  const std::size_t idat = file.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  const std::uint32_t packed = be32(idat - 4);
+  std::vector<unsigned char> raw(height * (1 + 3 * width));
+  uLongf raw_size = raw.size();
+  ASSERT_EQ(uncompress(raw.data(), &raw_size,
+                       reinterpret_cast<const Bytef*>(file.data() + idat + 4), packed),
+            Z_OK);
+  ASSERT_EQ(raw_size, raw.size());
+  auto red = [&](int x, int y) { return raw[y * (1 + 3 * width) + 1 + 3 * x]; };
+  const int ch11_lamp_row = (18 - 11) * 8, ch10_lamp_row = (18 - 10) * 8;
+  for (int k = 0; k < 40; ++k) {
+    EXPECT_EQ(red(k, ch11_lamp_row) > 200, run.lamps[k][10] == 1) << "pass " << k;
+    EXPECT_EQ(red(k, ch10_lamp_row) > 200, run.lamps[k][9] == 1) << "pass " << k;
+  }
+  EXPECT_GT(red(39, ch11_lamp_row), 200) << "the tone's last pass is lit";
+  EXPECT_LT(red(5, ch11_lamp_row), 200) << "silence is dark";
+}
+
+}  // namespace
+}  // namespace glimmerix

@@ -16,7 +16,13 @@ UsbController::~UsbController() {
 int UsbController::FindDevice_Timer() {
   if (switched_off()) return 0;
   const int Test = HidAccess_DeviceExists(USB_PID.load(), USB_VID.load());
-  if (Test == Old_Test) return 0;
+  if (Test == Old_Test) {
+    if (Test == 1 && open_retries_left_ > 0) {
+      --open_retries_left_;
+      if (Open()) open_retries_left_ = 0;
+    }
+    return 0;
+  }
   Old_Test = Test;
 
   HidHandle previous;
@@ -28,34 +34,42 @@ int UsbController::FindDevice_Timer() {
   HidAccess_Close(previous);
 
   if (Test == 1) {
-    HidOpenFailure failure;
-    const HidHandle opened = HidAccess_OpenDevice(USB_PID.load(), USB_VID.load(), -1, 0, &failure);
-    {
-      std::lock_guard lock(mutex_);
-      if (closed_) {
-        HidAccess_Close(opened);
-        return 0;
-      }
-      W_DeviceHandle = opened;
-    }
-    if (opened == 0 && !failure.node.empty() && !open_failure_reported_) {
-      open_failure_reported_ = true;
-      std::fprintf(stderr,
-                   "glimmerix: the USB lighting controller is present but %s cannot be opened for "
-                   "writing: %s. Install the udev rule for the controller (see README.md, \"USB "
-                   "controller permissions\") and plug the controller in again.\n",
-                   failure.node.c_str(), failure.reason.c_str());
-    }
+    open_retries_left_ = kOpenRetries;
+    if (Open()) open_retries_left_ = 0;
     controls_.set_status("USBON", kOnColour);
     if (flag_on_off == 1) {
       shared_.flag_bright.store(1);
       flag_on_off = 0;
     }
   } else {
+    open_retries_left_ = 0;
     controls_.set_status("USBOFF", kOffColour);
     flag_on_off = 1;
   }
   return 0;
+}
+
+bool UsbController::Open() {
+  HidOpenFailure failure;
+  const HidHandle opened = HidAccess_OpenDevice(USB_PID.load(), USB_VID.load(), -1, 0, &failure);
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+      HidAccess_Close(opened);
+      return false;
+    }
+    W_DeviceHandle = opened;
+  }
+  if (opened != 0) return true;
+  if (open_retries_left_ == 0 && !failure.node.empty() && !open_failure_reported_) {
+    open_failure_reported_ = true;
+    std::fprintf(stderr,
+                 "glimmerix: the USB lighting controller is present but %s cannot be opened for "
+                 "writing: %s. Install the udev rule for the controller (see README.md, \"USB "
+                 "controller permissions\") and plug the controller in again.\n",
+                 failure.node.c_str(), failure.reason.c_str());
+  }
+  return false;
 }
 
 void UsbController::Send(std::uint8_t command) {

@@ -45,11 +45,15 @@ class UsbController : public UsbPort {
   std::atomic<int> USB_VID{0};
   std::atomic<int> USB_PID{0};
 
+  // A freshly plugged controller's node can exist a moment before udev grants the user access to
+  // it, so an open that fails when the device appears is tried again on this many further checks.
+  static constexpr int kOpenRetries = 2;
+
   // One presence check (main thread). On a change: opens the device and shows "USBON" in green,
   // raising flag_bright if the device had been lost before; or closes it and shows "USBOFF" in
-  // red. A device present but not openable shows "USBON" with no handle and is not retried until
-  // it goes and comes back; the first time, stderr says which node could not be opened and why.
-  // Returns 0.
+  // red. A device present but not openable shows "USBON" with no handle; after kOpenRetries more
+  // failed opens it is left alone until it goes and comes back, and (the first time only) stderr
+  // says which node could not be opened and why. Returns 0.
   int FindDevice_Timer();
 
   // Writes OutBytes(0) and OutBytes(1) as one 2-byte report, if a device is open. Returns 0.
@@ -68,13 +72,17 @@ class UsbController : public UsbPort {
 
  private:
   void Send(std::uint8_t command);  // with mutex_ held
+  // Opens the device into W_DeviceHandle; false when the open failed (or the controller is
+  // switched off).
+  bool Open();
 
   ControlTable& controls_;
   EngineShared& shared_;
 
   // Main thread only.
-  int Old_Test = 0;     // presence found by the previous check
-  int flag_on_off = 0;  // 1: the device was lost; re-send Bright and Step when it returns
+  int Old_Test = 0;            // presence found by the previous check
+  int flag_on_off = 0;         // 1: the device was lost; re-send Bright and Step when it returns
+  int open_retries_left_ = 0;  // further opens to try while the device stays present
   bool open_failure_reported_ = false;
 
   mutable std::mutex mutex_;  // guards W_DeviceHandle, OutBytes, closed_

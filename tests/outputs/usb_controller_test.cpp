@@ -66,9 +66,12 @@ TEST(UsbController, PlugUnplugCycleOpensClosesAndResendsSettingsOnlyAfterALoss) 
   EXPECT_EQ(rig.tree.Received(3), (Bytes{0x00, 0x80}));
 }
 
-TEST(UsbController, PresentButNotOpenableShowsOnSendsNothingAndIsNotRetried) {
+TEST(UsbController, PresentButNotOpenableShowsOnSendsNothingAndIsLeftAloneAfterTheRetries) {
   Rig rig;
   rig.tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
+  ::testing::internal::CaptureStderr();
+  for (int check = 0; check < UsbController::kOpenRetries; ++check) rig.usb.FindDevice_Timer();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "still settling: nothing said";
   ::testing::internal::CaptureStderr();
   rig.usb.FindDevice_Timer();
   const std::string said = ::testing::internal::GetCapturedStderr();
@@ -87,7 +90,7 @@ TEST(UsbController, PresentButNotOpenableShowsOnSendsNothingAndIsNotRetried) {
   rig.usb.FindDevice_Timer();
   rig.tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
   ::testing::internal::CaptureStderr();
-  rig.usb.FindDevice_Timer();
+  for (int check = 0; check <= UsbController::kOpenRetries + 1; ++check) rig.usb.FindDevice_Timer();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "said once only";
 
   rig.tree.Remove(0);
@@ -95,6 +98,19 @@ TEST(UsbController, PresentButNotOpenableShowsOnSendsNothingAndIsNotRetried) {
   rig.tree.Add(0, kVid, kPid);
   rig.usb.FindDevice_Timer();
   EXPECT_TRUE(rig.usb.has_handle()) << "found again: opened";
+}
+
+TEST(UsbController, NodeThatBecomesWritableJustAfterAppearingIsOpened) {
+  Rig rig;  // udev grants access a moment after the kernel makes the node
+  rig.tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
+  rig.usb.FindDevice_Timer();
+  EXPECT_FALSE(rig.usb.has_handle());
+  rig.tree.SetNode(0, Node::kFile);
+  rig.usb.FindDevice_Timer();
+  EXPECT_TRUE(rig.usb.has_handle());
+  EXPECT_TRUE(rig.Green());
+  rig.usb.SendCommand(0x81);
+  EXPECT_EQ(rig.tree.Received(0), (Bytes{0x00, 0x81}));
 }
 
 TEST(UsbController, PassSendsExactReportsAndSwitchOffIsLast) {

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <climits>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -48,19 +49,17 @@ std::string IconvName(int code_page) {
   return "CP" + std::to_string(code_page);
 }
 
-// Decodes bytes of Windows code pages into UTF-32, with one iconv descriptor per code page kept
-// for the whole document. Unknown code pages fall back to Windows-1252; bytes a code page does
-// not define become U+FFFD.
+// Decodes bytes of Windows code pages into UTF-32, with one iconv descriptor per code page.
+// Unknown code pages fall back to Windows-1252; bytes a code page does not define become U+FFFD.
+// Opening a descriptor costs far more than a short document's decoding, so each thread keeps
+// its descriptors (ThreadDecoder) for all the documents it reads; iconv descriptors must not be
+// shared between threads.
 class Decoder {
  public:
   Decoder() = default;
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
-  ~Decoder() {
-    for (auto& [page, cd] : open_) {
-      if (cd != kInvalid) iconv_close(cd);
-    }
-  }
+  ~Decoder() { CloseAll(); }
 
   // Appends the decoding of bytes to out. Returns false when invalid sequences were met.
   bool Decode(int code_page, std::string_view bytes, std::u32string& out) {
@@ -98,11 +97,20 @@ class Decoder {
 
  private:
   static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
+  static constexpr std::size_t kMaxOpen = 32;
+
+  void CloseAll() {
+    for (auto& [page, cd] : open_) {
+      if (cd != kInvalid) iconv_close(cd);
+    }
+    open_.clear();
+  }
 
   iconv_t Descriptor(int code_page) {
     auto found = open_.find(code_page);
     if (found != open_.end()) return found->second;
     const char* to = std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
+    if (open_.size() >= kMaxOpen) CloseAll();  // a document naming ever new code pages
     iconv_t cd = kInvalid;
     if (code_page > 0) cd = iconv_open(to, IconvName(code_page).c_str());
     open_.emplace(code_page, cd);
@@ -111,6 +119,11 @@ class Decoder {
 
   std::unordered_map<int, iconv_t> open_;
 };
+
+Decoder& ThreadDecoder() {
+  thread_local Decoder decoder;
+  return decoder;
+}
 
 void AppendUtf8(char32_t c, std::string& out) {
   if (c < 0x80) {
@@ -145,6 +158,208 @@ struct GroupState {
   bool star = false;    // "\*" seen: the next control word names an optional destination
   bool in_upr = false;  // inside "\upr": its "\*\ud" part holds the text to show
 };
+
+// The control words the reader acts on.
+enum class Kw {
+  kUnknown,
+  kBin,
+  kUd,
+  kUpr,
+  kFonttbl,
+  kColortbl,
+  kSkipDestination,
+  kF,
+  kFcharset,
+  kCpg,
+  kRed,
+  kGreen,
+  kBlue,
+  kAnsicpg,
+  kAnsi,
+  kMac,
+  kPc,
+  kPca,
+  kDeff,
+  kPar,
+  kChar,
+  kU,
+  kUc,
+  kPlain,
+  kB,
+  kI,
+  kUl,
+  kUlnone,
+  kStrike,
+  kSuper,
+  kSub,
+  kNosupersub,
+  kFs,
+  kCf,
+  kHighlight,
+  kPard,
+  kQl,
+  kQc,
+  kQr,
+  kQj,
+  kLi,
+  kRi,
+  kFi,
+  kSb,
+  kSa,
+};
+
+struct Keyword {
+  Kw kw;
+  char32_t ch;  // kChar: the character the word stands for
+};
+
+const std::unordered_map<std::string_view, Keyword>& Keywords() {
+  static const std::unordered_map<std::string_view, Keyword> table = [] {
+    std::unordered_map<std::string_view, Keyword> t;
+    auto add = [&t](std::initializer_list<std::string_view> words, Kw kw, char32_t ch = 0) {
+      for (std::string_view w : words) t.emplace(w, Keyword{kw, ch});
+    };
+    add({"bin"}, Kw::kBin);
+    add({"ud"}, Kw::kUd);
+    add({"upr"}, Kw::kUpr);
+    add({"fonttbl"}, Kw::kFonttbl);
+    add({"colortbl"}, Kw::kColortbl);
+    // Destinations whose content is not shown.
+    add({"stylesheet",
+         "info",
+         "pict",
+         "object",
+         "objdata",
+         "header",
+         "headerl",
+         "headerr",
+         "headerf",
+         "footer",
+         "footerl",
+         "footerr",
+         "footerf",
+         "footnote",
+         "annotation",
+         "atnid",
+         "atnauthor",
+         "atnref",
+         "fldinst",
+         "filetbl",
+         "listtable",
+         "listoverridetable",
+         "revtbl",
+         "rsidtbl",
+         "generator",
+         "themedata",
+         "colorschememapping",
+         "latentstyles",
+         "datastore",
+         "xmlnstbl",
+         "pgdsctbl",
+         "private",
+         "nonshppict",
+         "shp",
+         "xe",
+         "tc",
+         "txe",
+         "rxe",
+         "template",
+         "docvar",
+         "userprops",
+         "bkmkstart",
+         "bkmkend",
+         "pn",
+         "fldtype",
+         "mmathPr",
+         "ftnsep",
+         "ftnsepc",
+         "ftncn",
+         "aftnsep",
+         "aftnsepc",
+         "aftncn",
+         "comment",
+         "title",
+         "subject",
+         "author",
+         "operator",
+         "keywords",
+         "doccomm",
+         "company",
+         "manager",
+         "category",
+         "hlinkbase",
+         "falt",
+         "panose",
+         "wgrffmtfilter",
+         "passwordhash"},
+        Kw::kSkipDestination);
+    add({"f"}, Kw::kF);
+    add({"fcharset"}, Kw::kFcharset);
+    add({"cpg"}, Kw::kCpg);
+    add({"red"}, Kw::kRed);
+    add({"green"}, Kw::kGreen);
+    add({"blue"}, Kw::kBlue);
+    add({"ansicpg"}, Kw::kAnsicpg);
+    add({"ansi"}, Kw::kAnsi);
+    add({"mac"}, Kw::kMac);
+    add({"pc"}, Kw::kPc);
+    add({"pca"}, Kw::kPca);
+    add({"deff"}, Kw::kDeff);
+    add({"par", "page", "sect", "row"}, Kw::kPar);  // a table row ends like a paragraph
+    add({"line"}, Kw::kChar, kLineSeparator);
+    add({"tab", "cell", "nestcell"}, Kw::kChar, U'\t');  // table cells as tabs
+    add({"bullet"}, Kw::kChar, 0x2022);
+    add({"endash"}, Kw::kChar, 0x2013);
+    add({"emdash"}, Kw::kChar, 0x2014);
+    add({"lquote"}, Kw::kChar, 0x2018);
+    add({"rquote"}, Kw::kChar, 0x2019);
+    add({"ldblquote"}, Kw::kChar, 0x201C);
+    add({"rdblquote"}, Kw::kChar, 0x201D);
+    add({"emspace"}, Kw::kChar, 0x2003);
+    add({"enspace"}, Kw::kChar, 0x2002);
+    add({"qmspace"}, Kw::kChar, 0x2005);
+    add({"zwj"}, Kw::kChar, 0x200D);
+    add({"zwnj"}, Kw::kChar, 0x200C);
+    add({"zwbo"}, Kw::kChar, 0x200B);
+    add({"ltrmark"}, Kw::kChar, 0x200E);
+    add({"rtlmark"}, Kw::kChar, 0x200F);
+    add({"u"}, Kw::kU);
+    add({"uc"}, Kw::kUc);
+    add({"plain"}, Kw::kPlain);
+    add({"b"}, Kw::kB);
+    add({"i"}, Kw::kI);
+    add({"ul", "uld", "uldash", "uldashd", "uldashdd", "uldb", "ulhwave", "ulldash", "ulth",
+         "ulthd", "ulthdash", "ulthdashd", "ulthdashdd", "ulthldash", "ululdbwave", "ulw",
+         "ulwave"},
+        Kw::kUl);
+    add({"ulnone"}, Kw::kUlnone);
+    add({"strike", "striked"}, Kw::kStrike);
+    add({"super"}, Kw::kSuper);
+    add({"sub"}, Kw::kSub);
+    add({"nosupersub"}, Kw::kNosupersub);
+    add({"fs"}, Kw::kFs);
+    add({"cf"}, Kw::kCf);
+    add({"highlight", "cb"}, Kw::kHighlight);
+    add({"pard"}, Kw::kPard);
+    add({"ql"}, Kw::kQl);
+    add({"qc"}, Kw::kQc);
+    add({"qr"}, Kw::kQr);
+    add({"qj", "qd"}, Kw::kQj);
+    add({"li"}, Kw::kLi);
+    add({"ri"}, Kw::kRi);
+    add({"fi"}, Kw::kFi);
+    add({"sb"}, Kw::kSb);
+    add({"sa"}, Kw::kSa);
+    return t;
+  }();
+  return table;
+}
+
+Keyword LookUp(std::string_view word) {
+  const auto& table = Keywords();
+  auto found = table.find(word);
+  return found == table.end() ? Keyword{Kw::kUnknown, 0} : found->second;
+}
 
 class Parser {
  public:
@@ -305,9 +520,11 @@ class Parser {
     }
     if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;
     const int value = static_cast<int>(negative ? -param : param);
-    if (word.size() > static_cast<std::size_t>(kMaxWordLetters)) word = {};
+    const Keyword kw = word.size() <= static_cast<std::size_t>(kMaxWordLetters)
+                           ? LookUp(word)
+                           : Keyword{Kw::kUnknown, 0};
 
-    if (word == "bin") {  // binary data follows: skip it whatever the destination
+    if (kw.kw == Kw::kBin) {  // binary data follows: skip it whatever the destination
       Flush();
       if (has_param && value > 0) {
         pos_ += std::min(static_cast<std::size_t>(value), in_.size() - pos_);
@@ -323,123 +540,49 @@ class Parser {
 
     if (g.dest == Destination::kSkip) {
       // Inside "\upr" the ANSI part is skipped and the "\*\ud" part shown.
-      if (word == "ud" && stack_.size() >= 2 && stack_[stack_.size() - 2].in_upr) {
+      if (kw.kw == Kw::kUd && stack_.size() >= 2 && stack_[stack_.size() - 2].in_upr) {
         g.dest = Destination::kText;
       }
       return;
     }
-    if (starred) {
+    if (starred) {  // an optional destination: shown only if known, and none of those is
       g.dest = Destination::kSkip;
       return;
     }
-    if (Destinations(word)) return;
-    switch (g.dest) {
-      case Destination::kFontTable:
-        FontTableWord(word, has_param, value);
+    switch (kw.kw) {
+      case Kw::kFonttbl:
+        g.dest = Destination::kFontTable;
+        font_entry_ = -1;
         return;
-      case Destination::kColorTable:
-        ColorTableWord(word, value);
+      case Kw::kColortbl:
+        g.dest = Destination::kColorTable;
+        pending_color_ = {};
+        return;
+      case Kw::kUpr:
+        g.in_upr = true;
+        g.dest = Destination::kSkip;
+        return;
+      case Kw::kSkipDestination:
+        g.dest = Destination::kSkip;
         return;
       default:
-        TextWord(word, has_param, value);
+        break;
+    }
+    switch (g.dest) {
+      case Destination::kFontTable:
+        FontTableWord(kw.kw, has_param, value);
+        return;
+      case Destination::kColorTable:
+        ColorTableWord(kw.kw, value);
+        return;
+      default:
+        TextWord(kw, has_param, value);
         return;
     }
   }
 
-  // Control words that open a destination. Returns true when word was one.
-  bool Destinations(std::string_view word) {
-    GroupState& g = top();
-    if (word == "fonttbl") {
-      g.dest = Destination::kFontTable;
-      font_entry_ = -1;
-      return true;
-    }
-    if (word == "colortbl") {
-      g.dest = Destination::kColorTable;
-      pending_color_ = {};
-      return true;
-    }
-    if (word == "upr") {
-      g.in_upr = true;
-      g.dest = Destination::kSkip;
-      return true;
-    }
-    static constexpr std::string_view kSkipped[] = {"stylesheet",
-                                                    "info",
-                                                    "pict",
-                                                    "object",
-                                                    "objdata",
-                                                    "header",
-                                                    "headerl",
-                                                    "headerr",
-                                                    "headerf",
-                                                    "footer",
-                                                    "footerl",
-                                                    "footerr",
-                                                    "footerf",
-                                                    "footnote",
-                                                    "annotation",
-                                                    "atnid",
-                                                    "atnauthor",
-                                                    "atnref",
-                                                    "fldinst",
-                                                    "filetbl",
-                                                    "listtable",
-                                                    "listoverridetable",
-                                                    "revtbl",
-                                                    "rsidtbl",
-                                                    "generator",
-                                                    "themedata",
-                                                    "colorschememapping",
-                                                    "latentstyles",
-                                                    "datastore",
-                                                    "xmlnstbl",
-                                                    "pgdsctbl",
-                                                    "private",
-                                                    "nonshppict",
-                                                    "shp",
-                                                    "xe",
-                                                    "tc",
-                                                    "txe",
-                                                    "rxe",
-                                                    "template",
-                                                    "docvar",
-                                                    "userprops",
-                                                    "bkmkstart",
-                                                    "bkmkend",
-                                                    "pn",
-                                                    "fldtype",
-                                                    "mmathPr",
-                                                    "ftnsep",
-                                                    "ftnsepc",
-                                                    "ftncn",
-                                                    "aftnsep",
-                                                    "aftnsepc",
-                                                    "aftncn",
-                                                    "comment",
-                                                    "title",
-                                                    "subject",
-                                                    "author",
-                                                    "operator",
-                                                    "keywords",
-                                                    "doccomm",
-                                                    "company",
-                                                    "manager",
-                                                    "category",
-                                                    "hlinkbase",
-                                                    "falt",
-                                                    "panose",
-                                                    "wgrffmtfilter",
-                                                    "passwordhash"};
-    if (std::find(std::begin(kSkipped), std::end(kSkipped), word) != std::end(kSkipped)) {
-      g.dest = Destination::kSkip;
-      return true;
-    }
-    return false;
-  }
-
-  void FontTableWord(std::string_view word, bool has_param, int value) {
-    if (word == "f" && has_param) {
+  void FontTableWord(Kw kw, bool has_param, int value) {
+    if (kw == Kw::kF && has_param) {
       font_has_cpg_ = false;
       auto found = font_index_.find(value);
       if (found != font_index_.end()) {
@@ -456,24 +599,28 @@ class Parser {
     }
     if (font_entry_ < 0) return;
     Font& font = doc_.fonts[font_entry_];
-    if (word == "fcharset") {
+    if (kw == Kw::kFcharset) {
       if (!font_has_cpg_) font.code_page = CodePageOfCharset(value);
-    } else if (word == "cpg" && value > 0) {
+    } else if (kw == Kw::kCpg && value > 0) {
       font.code_page = value;
       font_has_cpg_ = true;
     }
   }
 
-  void ColorTableWord(std::string_view word, int value) {
+  void ColorTableWord(Kw kw, int value) {
     const auto component = static_cast<std::uint8_t>(std::clamp(value, 0, 255));
-    if (word == "red") {
-      pending_color_.rgb.red = component;
-    } else if (word == "green") {
-      pending_color_.rgb.green = component;
-    } else if (word == "blue") {
-      pending_color_.rgb.blue = component;
-    } else {
-      return;
+    switch (kw) {
+      case Kw::kRed:
+        pending_color_.rgb.red = component;
+        break;
+      case Kw::kGreen:
+        pending_color_.rgb.green = component;
+        break;
+      case Kw::kBlue:
+        pending_color_.rgb.blue = component;
+        break;
+      default:
+        return;
     }
     pending_color_.automatic = false;
   }
@@ -485,111 +632,120 @@ class Parser {
 
   static int Twips(int value) { return std::clamp(value, -kMaxTwips, kMaxTwips); }
 
-  void TextWord(std::string_view word, bool has_param, int value) {
+  void TextWord(Keyword kw, bool has_param, int value) {
     GroupState& g = top();
     CharFormat& chr = g.chr;
     ParaFormat& para = g.para;
     const bool on = !has_param || value != 0;
-    // Document-wide properties.
-    if (word == "ansicpg") {
-      if (value > 0) doc_.code_page = value;
-    } else if (word == "ansi") {
-      doc_.code_page = 1252;
-    } else if (word == "mac") {
-      doc_.code_page = 10000;
-    } else if (word == "pc") {
-      doc_.code_page = 437;
-    } else if (word == "pca") {
-      doc_.code_page = 850;
-    } else if (word == "deff") {
-      default_font_ = value;
-      chr.font = value;
+    switch (kw.kw) {
+      // Document-wide properties.
+      case Kw::kAnsicpg:
+        if (value > 0) doc_.code_page = value;
+        break;
+      case Kw::kAnsi:
+        doc_.code_page = 1252;
+        break;
+      case Kw::kMac:
+        doc_.code_page = 10000;
+        break;
+      case Kw::kPc:
+        doc_.code_page = 437;
+        break;
+      case Kw::kPca:
+        doc_.code_page = 850;
+        break;
+      case Kw::kDeff:
+        default_font_ = value;
+        chr.font = value;
+        break;
+      // Text.
+      case Kw::kPar:
+        EndParagraph();
+        break;
+      case Kw::kChar:
+        Emit(kw.ch);
+        break;
+      case Kw::kU:
+        Unicode(value);
+        break;
+      case Kw::kUc:
+        g.uc = std::clamp(value, 0, 64);
+        break;
+      // Character format.
+      case Kw::kPlain:
+        chr = CharFormat{};
+        chr.font = default_font_;
+        break;
+      case Kw::kB:
+        chr.bold = on;
+        break;
+      case Kw::kI:
+        chr.italic = on;
+        break;
+      case Kw::kUl:
+        chr.underline = on;
+        break;
+      case Kw::kUlnone:
+        chr.underline = false;
+        break;
+      case Kw::kStrike:
+        chr.strike = on;
+        break;
+      case Kw::kSuper:
+        chr.vertical = VerticalAlign::kSuper;
+        break;
+      case Kw::kSub:
+        chr.vertical = VerticalAlign::kSub;
+        break;
+      case Kw::kNosupersub:
+        chr.vertical = VerticalAlign::kBaseline;
+        break;
+      case Kw::kFs:
+        chr.font_size_half_points = has_param ? std::clamp(value, 2, 3276) : 24;
+        break;
+      case Kw::kF:
+        if (has_param) chr.font = value;
+        break;
+      case Kw::kCf:
+        chr.color = std::max(value, 0);
+        break;
+      case Kw::kHighlight:
+        chr.highlight = std::max(value, 0);
+        break;
+      // Paragraph format.
+      case Kw::kPard:
+        para = ParaFormat{};
+        break;
+      case Kw::kQl:
+        para.alignment = Alignment::kLeft;
+        break;
+      case Kw::kQc:
+        para.alignment = Alignment::kCenter;
+        break;
+      case Kw::kQr:
+        para.alignment = Alignment::kRight;
+        break;
+      case Kw::kQj:
+        para.alignment = Alignment::kJustify;
+        break;
+      case Kw::kLi:
+        para.left_indent_twips = Twips(value);
+        break;
+      case Kw::kRi:
+        para.right_indent_twips = Twips(value);
+        break;
+      case Kw::kFi:
+        para.first_line_twips = Twips(value);
+        break;
+      case Kw::kSb:
+        para.space_before_twips = Twips(value);
+        break;
+      case Kw::kSa:
+        para.space_after_twips = Twips(value);
+        break;
+      default:
+        break;  // words this reader does not show
     }
-    // Text.
-    else if (word == "par" || word == "page" || word == "sect" || word == "row") {
-      EndParagraph();
-    } else if (word == "line") {
-      Emit(kLineSeparator);
-    } else if (word == "tab" || word == "cell" || word == "nestcell") {
-      Emit(U'\t');
-    } else if (word == "u") {
-      Unicode(value);
-    } else if (word == "uc") {
-      g.uc = std::clamp(value, 0, 64);
-    } else if (const char32_t special = Special(word)) {
-      Emit(special);
-    }
-    // Character format.
-    else if (word == "plain") {
-      chr = CharFormat{};
-      chr.font = default_font_;
-    } else if (word == "b") {
-      chr.bold = on;
-    } else if (word == "i") {
-      chr.italic = on;
-    } else if (IsUnderline(word)) {
-      chr.underline = on;
-    } else if (word == "ulnone") {
-      chr.underline = false;
-    } else if (word == "strike" || word == "striked") {
-      chr.strike = on;
-    } else if (word == "super") {
-      chr.vertical = VerticalAlign::kSuper;
-    } else if (word == "sub") {
-      chr.vertical = VerticalAlign::kSub;
-    } else if (word == "nosupersub") {
-      chr.vertical = VerticalAlign::kBaseline;
-    } else if (word == "fs") {
-      chr.font_size_half_points = has_param ? std::clamp(value, 2, 3276) : 24;
-    } else if (word == "f") {
-      if (has_param) chr.font = value;
-    } else if (word == "cf") {
-      chr.color = std::max(value, 0);
-    } else if (word == "highlight" || word == "cb") {
-      chr.highlight = std::max(value, 0);
-    }
-    // Paragraph format.
-    else if (word == "pard") {
-      para = ParaFormat{};
-    } else if (word == "ql") {
-      para.alignment = Alignment::kLeft;
-    } else if (word == "qc") {
-      para.alignment = Alignment::kCenter;
-    } else if (word == "qr") {
-      para.alignment = Alignment::kRight;
-    } else if (word == "qj" || word == "qd") {
-      para.alignment = Alignment::kJustify;
-    } else if (word == "li") {
-      para.left_indent_twips = Twips(value);
-    } else if (word == "ri") {
-      para.right_indent_twips = Twips(value);
-    } else if (word == "fi") {
-      para.first_line_twips = Twips(value);
-    } else if (word == "sb") {
-      para.space_before_twips = Twips(value);
-    } else if (word == "sa") {
-      para.space_after_twips = Twips(value);
-    }
-  }
-
-  static bool IsUnderline(std::string_view word) {
-    static constexpr std::string_view kWords[] = {
-        "ul",         "uld",       "uldash",     "uldashd", "uldashdd", "uldb",
-        "ulhwave",    "ulldash",   "ulth",       "ulthd",   "ulthdash", "ulthdashd",
-        "ulthdashdd", "ulthldash", "ululdbwave", "ulw",     "ulwave"};
-    return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
-  }
-
-  static char32_t Special(std::string_view word) {
-    static constexpr std::pair<std::string_view, char32_t> kSpecials[] = {
-        {"bullet", 0x2022},  {"endash", 0x2013},    {"emdash", 0x2014},    {"lquote", 0x2018},
-        {"rquote", 0x2019},  {"ldblquote", 0x201C}, {"rdblquote", 0x201D}, {"emspace", 0x2003},
-        {"enspace", 0x2002}, {"qmspace", 0x2005},   {"zwj", 0x200D},       {"zwnj", 0x200C},
-        {"zwbo", 0x200B},    {"ltrmark", 0x200E},   {"rtlmark", 0x200F}};
-    for (const auto& [name, c] : kSpecials) {
-      if (name == word) return c;
-    }
-    return 0;
   }
 
   void Unicode(int value) {
@@ -638,7 +794,7 @@ class Parser {
       if (doc_.fonts[found->second].code_page > 0) code_page = doc_.fonts[found->second].code_page;
     }
     decoded_.clear();
-    decoder_.Decode(code_page, pending_bytes_, decoded_);
+    ThreadDecoder().Decode(code_page, pending_bytes_, decoded_);
     pending_bytes_.clear();
     for (char32_t c : decoded_) Emit(c);
   }
@@ -738,7 +894,6 @@ class Parser {
   ColorEntry pending_color_;
   std::string pending_bytes_;
   std::u32string decoded_;
-  Decoder decoder_;
   std::size_t chars_ = 0;
   bool stopped_ = false;
 };
@@ -758,7 +913,7 @@ Document ParsePlainText(std::string_view bytes, const Limits& limits) {
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   std::u32string text;
   {
-    Decoder decoder;
+    Decoder& decoder = ThreadDecoder();
     if (!decoder.Decode(65001, bytes, text)) {
       text.clear();
       decoder.Decode(1252, bytes, text);

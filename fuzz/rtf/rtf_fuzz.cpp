@@ -1,0 +1,33 @@
+// The RTF reader under libFuzzer: any bytes must parse without a crash, a leak or a hang, and the
+// model must keep its promises (at least one paragraph, no empty run, neighbouring runs in
+// different formats, the limits respected).
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "app/rtf/rtf_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace glimmerix::rtf;
+  Limits limits;
+  limits.max_chars = 20000;
+  limits.max_paragraphs = 2000;
+  const Document doc =
+      ParseRtf(std::string_view(reinterpret_cast<const char*>(data), size), limits);
+  if (doc.paragraphs.empty() || doc.paragraphs.size() > limits.max_paragraphs) __builtin_trap();
+  std::size_t chars = 0;
+  for (const Paragraph& p : doc.paragraphs) {
+    for (std::size_t i = 0; i < p.runs.size(); ++i) {
+      if (p.runs[i].text.empty()) __builtin_trap();
+      if (i > 0 && p.runs[i].format == p.runs[i - 1].format) __builtin_trap();
+      for (char32_t c : p.runs[i].text) {
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || (c < 0x20 && c != U'\t')) {
+          __builtin_trap();
+        }
+      }
+      chars += p.runs[i].text.size();
+    }
+  }
+  if (chars > limits.max_chars) __builtin_trap();
+  return 0;
+}

@@ -7,10 +7,14 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <mutex>
 
 namespace glimmerix {
 
 X11Connection::X11Connection() {
+  // The engine thread and the main thread each talk to the server on their own connection.
+  static std::once_flag threads;
+  std::call_once(threads, [] { XInitThreads(); });
   const char* name = std::getenv("DISPLAY");
   if (name && *name) display_ = XOpenDisplay(name);
 }

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <unistd.h>
 
 namespace glimmerix {
 
@@ -18,11 +19,19 @@ bool Inpout32Library::Load(const std::string& program_folder) {
     beside += kFileName;
     handle_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_) return true;
+    // A file that is there but cannot be loaded is the one worth naming.
+    if (access(beside.c_str(), F_OK) == 0) {
+      const char* why = dlerror();
+      error_ = why ? why : beside + ": cannot be loaded";
+    }
   }
   handle_ = dlopen(kFileName, RTLD_NOW | RTLD_LOCAL);
-  if (handle_) return true;
+  if (handle_) {
+    error_.clear();
+    return true;
+  }
   const char* why = dlerror();
-  error_ = why ? why : std::string(kFileName) + ": cannot be loaded";
+  if (error_.empty()) error_ = why ? why : std::string(kFileName) + ": cannot be loaded";
   return false;
 }
 

@@ -80,6 +80,13 @@ TEST(ParallelPort, MissingLibraryOrEntryPointWritesNothing) {
   EXPECT_FALSE(missing.Load(empty_folder));
   EXPECT_FALSE(missing.loaded());
   EXPECT_NE(missing.error().find(Inpout32Library::kFileName), std::string::npos) << missing.error();
+  const auto broken_folder = std::filesystem::temp_directory_path() / "glimmerix-broken-inpout32";
+  std::filesystem::create_directories(broken_folder);
+  std::ofstream(broken_folder / Inpout32Library::kFileName) << "not a library";
+  EXPECT_FALSE(missing.Load(broken_folder));
+  EXPECT_NE(missing.error().find(broken_folder.string()), std::string::npos)
+      << "the file that is there but broken is named: " << missing.error();
+  std::filesystem::remove_all(broken_folder);
   LptPort unbound(missing);
   EXPECT_FALSE(unbound.has_entry_point());
   unbound.LPT_Out(0x378, 1);

@@ -94,6 +94,7 @@ bool Application::Start() {
   // Step 12 and 13: the controls from setting.dat, then the preset in force.
   ReadControlSettings(table_);
   presets_.ApplyAtStartup();
+  window_->ShowMode(shared_.EFFECT_ZMU.load());
 
   // Steps 14 to 18.
   lamps_.SaveLockStates();
@@ -113,6 +114,14 @@ bool Application::Start() {
     signal_notifier_ = new QSocketNotifier(signal_fd_, QSocketNotifier::Read, this);
     connect(signal_notifier_, &QSocketNotifier::activated, this, &Application::OnSignal);
   }
+  // The viewers' close requests and moves count as the main window's would.
+  connect(&viewers_, &DocumentViewers::closeRequested, this, &Application::CloseRequest,
+          Qt::QueuedConnection);
+  connect(&viewers_, &DocumentViewers::moved, this, [this] {
+    if (finished_) return;
+    const QPoint frame = window_->pos();
+    SaveWindowPosition(frame.x(), frame.y());
+  });
   connect(qApp, &QGuiApplication::commitDataRequest, this, &Application::ExitCommand);
   connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
     if (!finished_) ExitCommand();
@@ -188,6 +197,7 @@ void Application::OnGadget(int g) {
     default:
       break;
   }
+  window_->ShowMode(shared_.EFFECT_ZMU.load());
 }
 
 void Application::ShowMainWindow() {
@@ -202,7 +212,9 @@ void Application::HideMainWindow() {
   if (window_) window_->hide();
 }
 
-void Application::OpenViewer(int) {}
+void Application::OpenViewer(int which) {
+  if (!finished_) viewers_.Open(which);
+}
 
 void Application::CloseRequest() {
   if (finished_) return;
@@ -245,12 +257,12 @@ void Application::Finish() {
   QCoreApplication::exit(0);
 }
 
+// The viewers report their own close requests and moves (DocumentViewers' signals).
 bool Application::IsProgramWindow(QObject* object) const {
   if (!object->isWidgetType()) return false;
   auto* w = static_cast<QWidget*>(object);
   if (!w->isWindow()) return false;
-  if (w == window_.get()) return true;
-  return w->property("glimmerixViewer").toBool();
+  return w == window_.get();
 }
 
 bool Application::eventFilter(QObject* watched, QEvent* event) {

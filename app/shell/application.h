@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "app/rtf/document_viewers.h"
 #include "app/shell/gui_bridge.h"
 #include "engine/capture/audio_capture.h"
 #include "engine/controls.h"
@@ -104,6 +105,7 @@ class Application : public QObject, private GuiBridge::Consumer {
   std::jthread engine_thread_;
 
   std::unique_ptr<MainWindow> window_;  // window 0
+  DocumentViewers viewers_;             // windows 1 to 3
   QSystemTrayIcon* tray_ = nullptr;     // tray icon 25
   QMenu* menu_ = nullptr;               // pop-up menu 26
   QTimer* timer_ = nullptr;             // timer 2

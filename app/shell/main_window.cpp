@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 
 #include "app/shell/window_layout.h"
+#include "engine/engine.h"
 
 namespace glimmerix::shell {
 namespace {
@@ -70,6 +71,7 @@ void MainWindow::Create() {
       case ControlKind::kButton: {
         auto* button = new QPushButton(Text(spec.caption), this);
         button->setFocusPolicy(Qt::TabFocus);
+        if (g != gadget::kWidthButton) button->setCheckable(true);
         connect(button, &QPushButton::clicked, this, [this, g] { emit gadgetEvent(g); });
         w = button;
         break;
@@ -184,6 +186,17 @@ void MainWindow::RefreshStatus() {
 void MainWindow::ShowColumn(int column, float band_value, int lamp) {
   if (column < 0 || column >= kChannels) return;
   static_cast<ColumnView*>(widgets_[gadget::kFirstColumn + column])->Show(band_value, lamp);
+}
+
+void MainWindow::ShowMode(int mode) {
+  const std::pair<int, int> buttons[] = {{gadget::kManualButton, kModeManual},
+                                         {gadget::kAutoButton, kModeAuto},
+                                         {gadget::kRndButton, kModeRnd}};
+  for (const auto& [g, m] : buttons) {
+    QAbstractButton* b = button(g);
+    const QSignalBlocker quiet(b);
+    b->setChecked(mode == m);
+  }
 }
 
 void MainWindow::ToggleWidth() {

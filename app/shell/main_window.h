@@ -46,6 +46,9 @@ class MainWindow : public QWidget {
   void RefreshAll();
   void ShowColumn(int column, float band_value, int lamp);
 
+  // Shows which mode is in force: its button (Manual 1, Auto 2, Rnd 3) stays pressed in.
+  void ShowMode(int mode);
+
   // "<>": 320 wide from 180, 180 from 320; the height and the position stay.
   void ToggleWidth();
 

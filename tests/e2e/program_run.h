@@ -1,0 +1,101 @@
+// One run of the real program for an end-to-end test: a fresh folder holding a copy of the
+// program (and, unless told otherwise, the recording parallel-port plug-in), used as its current
+// folder; a fake USB controller; the X display seen through Xlib; the shell's tools (xdotool,
+// import, paplay) for what a user or the sound card would do.
+#pragma once
+
+#include <sys/types.h>
+
+#include <QColor>
+#include <QImage>
+#include <QRect>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/outputs/fake_hid_tree.h"
+
+struct _XDisplay;
+
+namespace glimmerix::e2e {
+
+using Window = unsigned long;  // an X window id
+
+inline constexpr int kVid = 0x1209;
+inline constexpr int kPid = 0xC0DE;
+
+// Polls pred every 20 ms until it holds or timeout passes.
+bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+// Runs a shell command; its exit status.
+int Shell(const std::string& command);
+
+class ProgramRun {
+ public:
+  explicit ProgramRun(bool with_library = true);
+  ~ProgramRun();  // kills a program still running, removes the folder
+
+  // Files of the program's folder. Write() ends every line with CR LF.
+  void Write(const std::string& name, const std::vector<std::string>& lines) const;
+  std::string Read(const std::string& name) const;
+  std::vector<std::string> Keys(const std::string& name) const;  // data lines' keys, in order
+  std::string Value(const std::string& name, const std::string& key) const;
+  bool Exists(const std::string& name) const;
+
+  void Start();
+  // The exit status once the program ended within timeout, else nullopt.
+  std::optional<int> WaitExit(std::chrono::milliseconds timeout);
+  void Signal(int signo) const;
+  pid_t pid() const { return pid_; }
+
+  // The fake controller's received reports (2 bytes each: report number, command).
+  std::vector<std::uint8_t> Reports() const { return hid_.Received(0); }
+  // The parallel-port writes: (address, value) in order.
+  std::vector<std::pair<int, int>> LptWrites() const;
+
+  std::filesystem::path folder;
+
+ private:
+  testing::FakeHidTree hid_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+// The display, read directly.
+class Display {
+ public:
+  Display();
+  ~Display();
+  bool ok() const { return d_ != nullptr; }
+
+  // Windows of the class "glimmerix", anywhere in the tree.
+  std::vector<Window> ProgramWindows();
+  // The embedded tray icons of the program (reparented into the tray, viewable).
+  std::vector<Window> TrayIcons();
+  // The program's top-level window (not a tool tip, menu or tray icon) with this exact title,
+  // if mapped; 0 when none.
+  Window MappedWindow(const std::string& title);
+  // Any window (mapped or not) with this exact title; 0 when none.
+  Window AnyWindow(const std::string& title);
+  std::string Title(Window w);
+  // The window's _NET_WM_WINDOW_TYPE names, e.g. "_NET_WM_WINDOW_TYPE_TOOLTIP".
+  std::vector<std::string> Types(Window w);
+  bool HasType(Window w, const std::string& type);
+  bool Viewable(Window w);
+  // Outer position on the screen and inner size.
+  QRect Geometry(Window w);
+  QImage Grab(Window w);
+  // One pixel of a window, inner coordinates.
+  QColor Pixel(Window w, int x, int y);
+  // Caps Lock bit 0, Num Lock bit 1, Scroll Lock bit 2 of the keyboard's lamps.
+  unsigned Lamps();
+
+ private:
+  void Walk(Window w, const std::function<void(Window)>& visit);
+  _XDisplay* d_ = nullptr;
+};
+
+}  // namespace glimmerix::e2e

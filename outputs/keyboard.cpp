@@ -28,8 +28,14 @@ X11KeyboardLamps::X11KeyboardLamps() {
   if (!d) return;
   int event_base, error_base, major, minor;
   xtest_ = XTestQueryExtension(d, &event_base, &error_base, &major, &minor);
+  // A keymap without the lamp's indicator gets no toggles for that key: with no lamp to read, a
+  // wanted "on" would toggle the lock on every pass.
   auto key = [d](KeySym sym, const char* indicator) {
-    return Key{XKeysymToKeycode(d, sym), XInternAtom(d, indicator, False)};
+    const Atom name = XInternAtom(d, indicator, False);
+    Bool lit = False;
+    int index = 0;
+    const bool has_lamp = XkbGetNamedIndicator(d, name, &index, &lit, nullptr, nullptr);
+    return Key{has_lamp ? XKeysymToKeycode(d, sym) : KeyCode{0}, has_lamp ? name : None};
   };
   num_ = key(XK_Num_Lock, "Num Lock");
   caps_ = key(XK_Caps_Lock, "Caps Lock");

@@ -71,12 +71,6 @@ bool Application::Start() {
   connect(window_.get(), &MainWindow::minimised, this, &Application::HideMainWindow,
           Qt::QueuedConnection);
 
-  tray_ = new QSystemTrayIcon(AppIcon());
-  tray_->setToolTip(QStringLiteral("Glimmerix"));
-  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-    if (r == QSystemTrayIcon::Trigger) ShowMainWindow();
-  });
-
   menu_ = new QMenu();
   menu_->addAction(QStringLiteral("Open"), this, &Application::ShowMainWindow);
   menu_->addAction(QStringLiteral("Hide"), this, &Application::HideMainWindow);
@@ -86,8 +80,17 @@ bool Application::Start() {
   menu_->addAction(QStringLiteral("About"), this, [this] { OpenViewer(1); });
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Exit"), this, &Application::ExitCommand);
-  tray_->setContextMenu(menu_);
-  tray_->show();
+
+  // Headless there is no tray to show an icon in.
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+    tray_ = new QSystemTrayIcon(AppIcon());
+    tray_->setToolTip(QStringLiteral("Glimmerix"));
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+      if (r == QSystemTrayIcon::Trigger) ShowMainWindow();
+    });
+    tray_->setContextMenu(menu_);
+    tray_->show();
+  }
 
   presets_.FillPresetList(program_folder_, settings.Preset);
 

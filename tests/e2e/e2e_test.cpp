@@ -163,8 +163,32 @@ TEST_F(EndToEnd, StartsInTheTrayThenShowsTheWindowAndLightsChannel11ForA1kHzTone
   const auto lpt = run.LptWrites();
   EXPECT_NE(std::find(lpt.begin(), lpt.end(), std::make_pair(0x378, 0x80)), lpt.end());
 
+  // Moving the window saves its position at once; the exit path leaves that position.
+  Shell("xdotool windowmove " + std::to_string(window) + " 300 200");
+  EXPECT_TRUE(WaitFor([&] { return run.Value("setting.dat", "X_form") == "300"; }, 3s));
+  EXPECT_EQ(run.Value("setting.dat", "Y_form"), "200");
   run.Signal(SIGTERM);
   EXPECT_EQ(run.WaitExit(10s), 0);
+  EXPECT_EQ(run.Value("setting.dat", "X_form"), "300");
+}
+
+TEST_F(EndToEnd, ACloseRequestForAViewerEndsTheProgramThroughTheClosePath) {
+  ProgramRun run;
+  ManualSetup(run, /*with_position=*/false);
+  run.Start();
+  const Window icon = WaitTray();
+  ASSERT_NE(icon, 0u);
+  // "About": the fourth item.
+  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
+  std::this_thread::sleep_for(500ms);
+  Shell("xdotool key Down Down Down Down Return");
+  Window viewer = 0;
+  ASSERT_TRUE(WaitFor([&] { return (viewer = x.MappedWindow("Developers")) != 0; }, 5s));
+  EXPECT_EQ(x.Geometry(viewer).size(), QSize(500, 400));
+  EXPECT_EQ(Shell(std::string(GLIMMERIX_CLOSE_REQUEST) + " " + std::to_string(viewer)), 0);
+  ASSERT_EQ(run.WaitExit(10s), 0);
+  EXPECT_EQ(run.Value("setting.dat", "X_form"), "0");
+  ExpectAllOffLast(run);
 }
 
 TEST_F(EndToEnd, ACloseRequestSavesInOrderWritesThePresetAndSwitchesEverythingOffLast) {

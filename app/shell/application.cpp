@@ -8,7 +8,9 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
+#include <cstdlib>
 #include <random>
 
 #include "app/shell/app_icon.h"
@@ -16,6 +18,11 @@
 #include "presets/settings_file.h"
 
 namespace glimmerix::shell {
+namespace {
+
+std::atomic<Application*> g_running{nullptr};  // the started program, for AtProcessExit
+
+}  // namespace
 
 Application::Application(std::string program_folder, int signal_fd)
     : program_folder_(std::move(program_folder)),
@@ -23,6 +30,8 @@ Application::Application(std::string program_folder, int signal_fd)
       signal_fd_(signal_fd) {}
 
 Application::~Application() {
+  Application* self = this;
+  g_running.compare_exchange_strong(self, nullptr);
   // The normal ways out have run Finish(); anything else (an exception, a test that never
   // ended the program) still stops the engine and switches the outputs off.
   if (!finished_ && engine_thread_.joinable()) {
@@ -145,6 +154,9 @@ bool Application::Start() {
   engine_ = std::make_unique<Engine>(table_, shared_, ports);
   engine_thread_ = std::jthread([this](std::stop_token stop) { engine_->UpdateSpectrum(stop); });
 
+  static const bool hooked = std::atexit(&Application::AtProcessExit) == 0;
+  if (hooked) g_running.store(this);
+
   // Step 20.
   window_->hide();
   return true;
@@ -258,6 +270,21 @@ void Application::Finish() {
   if (tray_) tray_->hide();
   for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
   QCoreApplication::exit(0);
+}
+
+void Application::AtProcessExit() {
+  if (Application* running = g_running.exchange(nullptr)) running->EmergencyStop();
+}
+
+void Application::EmergencyStop() {
+  if (finished_.exchange(true)) return;
+  shared_.exit_usb.store(1);
+  if (std::this_thread::get_id() != engine_thread_.get_id()) {
+    if (QThread::currentThread() == thread()) SaveOnExit(presets_);
+    StopEngine();
+  }
+  usb_.SwitchOff();
+  if (lpt_) lpt_->SwitchOff();
 }
 
 // The viewers report their own close requests and moves (DocumentViewers' signals).

@@ -83,6 +83,12 @@ class Application : public QObject, private GuiBridge::Consumer {
   // back, the library released, the windows and the tray icon gone, the event loop told to end.
   void Finish();
   void StopEngine();
+  // The process is ending through exit() without either way out having run (Xlib ends the
+  // process when the X server goes away, as at logout): the outputs are switched off all the
+  // same, and from the main thread the exit-path saves are made first. Runs from atexit(), on
+  // whichever thread called exit().
+  void EmergencyStop();
+  static void AtProcessExit();
 
   std::string program_folder_;
 
@@ -114,7 +120,8 @@ class Application : public QObject, private GuiBridge::Consumer {
   int signal_fd_ = -1;
 
   int XXX_ = 0, YYY_ = 0;  // the main window's outer frame at start-up
-  bool finished_ = false;  // Finish() ran: later close events come from Qt, not the user
+  // Finish() ran: later close events come from Qt, not the user. Atomic for EmergencyStop().
+  std::atomic<bool> finished_{false};
 };
 
 }  // namespace glimmerix::shell

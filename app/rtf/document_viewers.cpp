@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QWidget>
 
 #include <functional>
@@ -105,6 +106,7 @@ void DocumentViewers::Open(int window_number) {
   area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   const QByteArray bytes = ReadDocument(layout->file);
   if (!bytes.isEmpty()) rtf::LoadRtf(bytes, *area->document());
+  area->moveCursor(QTextCursor::Start);  // the reader starts at the top, not where loading ended
 
   auto* ok = new QPushButton(QStringLiteral("OK"), window);
   ok->setObjectName(QStringLiteral("Gadget_%1").arg(layout->ok_gadget));

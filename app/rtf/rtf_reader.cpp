@@ -206,6 +206,7 @@ enum class Kw {
   kFi,
   kSb,
   kSa,
+  kTx,
 };
 
 struct Keyword {
@@ -350,6 +351,7 @@ const std::unordered_map<std::string_view, Keyword>& Keywords() {
     add({"fi"}, Kw::kFi);
     add({"sb"}, Kw::kSb);
     add({"sa"}, Kw::kSa);
+    add({"tx", "tb"}, Kw::kTx);  // a bar tab shows as a plain one
     return t;
   }();
   return table;
@@ -742,6 +744,11 @@ class Parser {
         break;
       case Kw::kSa:
         para.space_after_twips = Twips(value);
+        break;
+      case Kw::kTx:
+        if (para.tab_stop_count < kMaxTabStops && value > 0) {
+          para.tab_stops_twips[para.tab_stop_count++] = Twips(value);
+        }
         break;
       default:
         break;  // words this reader does not show

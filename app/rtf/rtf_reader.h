@@ -8,7 +8,7 @@
 // a font's "\fcharset" or "\cpg" while that font is in force), "\uN" with "\ucN" (surrogate pairs
 // joined), "\par" "\line" "\tab" and the named special characters, bold, italic, underline,
 // strike-through, super- and subscript, font sizes and faces, the colour table (foreground and
-// highlight), paragraph alignment, indents and spacing, table cells as tabs and rows as
+// highlight), paragraph alignment, indents, spacing and tab stops, table cells as tabs and rows as
 // paragraphs, "\bin". Destinations it does not show are skipped whole: everything under "\*"
 // that it does not know, the font table and colour table (read, not shown), stylesheet, info,
 // pictures, objects, headers and footers, footnotes, field instructions, list tables, ...
@@ -24,6 +24,7 @@
 // Threads: ParseRtf is a pure function; call it from any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,6 +35,8 @@ namespace glimmerix::rtf {
 
 // Groups nested deeper than this share the state of the deepest tracked level.
 inline constexpr int kMaxGroupDepth = 200;
+// Tab stops a paragraph keeps; further "\tx" are ignored.
+inline constexpr int kMaxTabStops = 16;
 
 struct Rgb {
   std::uint8_t red = 0;
@@ -73,6 +76,9 @@ struct ParaFormat {
   int first_line_twips = 0;    // "\fi", relative to the left indent (negative: hanging)
   int space_before_twips = 0;  // "\sb"
   int space_after_twips = 0;   // "\sa"
+  // Tab stops ("\txN"), in twips from the left margin, in the order given.
+  std::array<int, kMaxTabStops> tab_stops_twips{};
+  int tab_stop_count = 0;
   bool operator==(const ParaFormat&) const = default;
 };
 

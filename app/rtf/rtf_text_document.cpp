@@ -8,6 +8,7 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextOption>
 
 #include <string_view>
 
@@ -65,6 +66,17 @@ class Converter {
     q.setTextIndent(p.first_line_twips / kTwipsPerPixel);
     q.setTopMargin(p.space_before_twips / kTwipsPerPixel);
     q.setBottomMargin(p.space_after_twips / kTwipsPerPixel);
+    // RTF measures tab stops from the left margin, Qt from where the line starts: convert for the
+    // first line, whose start the indents give (the usual hanging-indent list lines up).
+    const int line_start = p.left_indent_twips + p.first_line_twips;
+    QList<QTextOption::Tab> tabs;
+    for (int i = 0; i < p.tab_stop_count; ++i) {
+      if (p.tab_stops_twips[i] > line_start) {
+        tabs.append(QTextOption::Tab((p.tab_stops_twips[i] - line_start) / kTwipsPerPixel,
+                                     QTextOption::LeftTab));
+      }
+    }
+    if (!tabs.isEmpty()) q.setTabPositions(tabs);
     return q;
   }
 

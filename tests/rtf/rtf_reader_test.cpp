@@ -162,6 +162,15 @@ TEST(RtfReader, ParagraphPropertiesAndTheirReset) {
   EXPECT_EQ(j.first_line_twips, -360);
   EXPECT_EQ(j.space_before_twips, 120);
   EXPECT_EQ(doc.paragraphs[2].format, ParaFormat{});
+  // Tab stops gather per paragraph until \pard; more than the paragraph keeps are dropped.
+  std::string tabs = "{\\rtf1\\tx1000\\tb2000 a\\par\\pard b";
+  for (int i = 1; i <= kMaxTabStops + 4; ++i) tabs += "\\tx" + std::to_string(i * 100);
+  const Document tabbed = ParseRtf(tabs + " c}");
+  ASSERT_EQ(tabbed.paragraphs.size(), 2u);
+  EXPECT_EQ(tabbed.paragraphs[0].format.tab_stop_count, 2);
+  EXPECT_EQ(tabbed.paragraphs[0].format.tab_stops_twips[1], 2000);
+  EXPECT_EQ(tabbed.paragraphs[1].format.tab_stop_count, kMaxTabStops);
+  EXPECT_EQ(tabbed.paragraphs[1].format.tab_stops_twips[kMaxTabStops - 1], kMaxTabStops * 100);
   // Absurd values are brought into range.
   const Document big = ParseRtf("{\\rtf1\\li99999999999\\fs99999999999 x\\fs-5 y}");
   EXPECT_EQ(big.paragraphs[0].format.left_indent_twips, 31680);

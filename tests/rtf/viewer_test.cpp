@@ -39,7 +39,7 @@ TEST(RtfTextDocument, FormatsReachTheDocument) {
   rtf::LoadRtf(
       "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0 Arial;}{\\f1 Courier New;}}"
       "{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}"
-      "\\qc\\b\\fs32 Head\\b0\\par\\pard\\qr\\li300 \\cf2 blue\\cf0  \\i it\\i0  "
+      "\\qc\\b\\fs32 Head\\b0\\par\\pard\\qr\\li300\\tx1500 \\cf2 blue\\cf0  \\i it\\i0  "
       "\\ul undr\\ulnone  {\\f1 mono}\\cf7  badcolour \\highlight1 hl\\highlight0  "
       "\\super x\\nosupersub  base\\line b \\'cf\\par}",
       doc);
@@ -49,6 +49,8 @@ TEST(RtfTextDocument, FormatsReachTheDocument) {
   const QTextBlock second = doc.begin().next();
   EXPECT_TRUE(second.blockFormat().alignment() & Qt::AlignRight);
   EXPECT_DOUBLE_EQ(second.blockFormat().leftMargin(), 20.0);  // 300 twips at 96 dpi
+  ASSERT_EQ(second.blockFormat().tabPositions().size(), 1);
+  EXPECT_DOUBLE_EQ(second.blockFormat().tabPositions()[0].position, 80.0);  // from the indent
   EXPECT_TRUE(second.text().contains(QChar(QChar::LineSeparator)));
   EXPECT_TRUE(second.text().endsWith(QString::fromUtf8("b П")));
 
@@ -225,6 +227,9 @@ TEST_F(Viewers, LongLinesWrapAtTheAreaWidth) {
   EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(area->document()->begin().layout()->lineCount(), 5);
   EXPECT_LE(area->document()->idealWidth(), area->viewport()->width());
+  // The text is longer than the area: the viewer opens at its top.
+  EXPECT_GT(area->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(area->verticalScrollBar()->value(), 0);
 }
 
 }  // namespace

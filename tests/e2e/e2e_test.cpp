@@ -66,6 +66,20 @@ class EndToEnd : public ::testing::Test {
     return w;
   }
 
+  // A run set up by ManualSetup without the window position and bars, started; its tray icon.
+  Window StartWithoutPosition(ProgramRun& run) {
+    ManualSetup(run, /*with_position=*/false);
+    run.Start();
+    return WaitTray();
+  }
+
+  // Opens the tray menu and picks an item with the keyboard.
+  void PickFromMenu(Window icon, const std::string& keys) {
+    Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
+    std::this_thread::sleep_for(500ms);
+    Shell("xdotool key " + keys);
+  }
+
   // The lamp of spectrum column i (inner coordinates of window 0).
   QColor Lamp(Window w, int column) { return x.Pixel(w, 10 + 9 * column + 4, 5 + 8); }
 
@@ -174,14 +188,9 @@ TEST_F(EndToEnd, StartsInTheTrayThenShowsTheWindowAndLightsChannel11ForA1kHzTone
 
 TEST_F(EndToEnd, ACloseRequestForAViewerEndsTheProgramThroughTheClosePath) {
   ProgramRun run;
-  ManualSetup(run, /*with_position=*/false);
-  run.Start();
-  const Window icon = WaitTray();
+  const Window icon = StartWithoutPosition(run);
   ASSERT_NE(icon, 0u);
-  // "About": the fourth item.
-  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
-  std::this_thread::sleep_for(500ms);
-  Shell("xdotool key Down Down Down Down Return");
+  PickFromMenu(icon, "Down Down Down Down Return");  // "About"
   Window viewer = 0;
   ASSERT_TRUE(WaitFor([&] { return (viewer = x.MappedWindow("Developers")) != 0; }, 5s));
   EXPECT_EQ(x.Geometry(viewer).size(), QSize(500, 400));
@@ -193,9 +202,7 @@ TEST_F(EndToEnd, ACloseRequestForAViewerEndsTheProgramThroughTheClosePath) {
 
 TEST_F(EndToEnd, ACloseRequestSavesInOrderWritesThePresetAndSwitchesEverythingOffLast) {
   ProgramRun run;
-  ManualSetup(run, /*with_position=*/false);
-  run.Start();
-  ASSERT_NE(WaitTray(), 0u) << run.Read("program.log");
+  ASSERT_NE(StartWithoutPosition(run), 0u) << run.Read("program.log");
   const Window window = x.AnyWindow("Glimmerix");
   ASSERT_NE(window, 0u);
   std::this_thread::sleep_for(300ms);  // a few passes
@@ -303,22 +310,14 @@ TEST_F(EndToEnd, HeldShiftAltF8StepsManualRndAutoAndTheKeyLampsAreGivenBack) {
 
 TEST_F(EndToEnd, TheMenusExitSavesWithoutThePositionAndSettingsOpensTheHelp) {
   ProgramRun run;
-  ManualSetup(run, /*with_position=*/false);
   run.Write("help.rtf", {R"({\rtf1\ansi Glimmerix help\par})"});
-  run.Start();
-  const Window icon = WaitTray();
+  const Window icon = StartWithoutPosition(run);
   ASSERT_NE(icon, 0u);
 
-  // Help > Settings.
-  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
-  std::this_thread::sleep_for(500ms);
-  Shell("xdotool key Down Down Down Right Return");
+  PickFromMenu(icon, "Down Down Down Right Return");  // Help > Settings
   EXPECT_TRUE(WaitFor([&] { return x.MappedWindow("Settings") != 0; }, 5s));
 
-  // Exit: the fifth item.
-  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
-  std::this_thread::sleep_for(500ms);
-  Shell("xdotool key Down Down Down Down Down Return");
+  PickFromMenu(icon, "Down Down Down Down Down Return");  // "Exit"
   ASSERT_EQ(run.WaitExit(10s), 0) << run.Read("program.log");
   std::vector<std::string> keys = {"PID", "VID", "Preset"};
   for (const std::string& k : CloseKeys(false)) keys.push_back(k);
@@ -328,9 +327,7 @@ TEST_F(EndToEnd, TheMenusExitSavesWithoutThePositionAndSettingsOpensTheHelp) {
 
 TEST_F(EndToEnd, SigtermTakesTheExitPath) {
   ProgramRun run;
-  ManualSetup(run, /*with_position=*/false);
-  run.Start();
-  ASSERT_NE(WaitTray(), 0u);
+  ASSERT_NE(StartWithoutPosition(run), 0u);
   std::this_thread::sleep_for(300ms);
   run.Signal(SIGTERM);
   ASSERT_EQ(run.WaitExit(10s), 0);

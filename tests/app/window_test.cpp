@@ -89,6 +89,12 @@ TEST(MainWindow, StartsHiddenNarrowFixedAndWithoutMaximise) {
   EXPECT_EQ(window.minimumSize(), window.maximumSize());
   window.ToggleWidth();
   EXPECT_EQ(window.size(), QSize(kNarrowWidth, kInnerHeight));
+
+  // Minimising is reported (the program then hides the window).
+  QSignalSpy minimised(&window, &MainWindow::minimised);
+  window.show();
+  window.setWindowState(Qt::WindowMinimized);
+  EXPECT_EQ(minimised.count(), 1);
 }
 
 TEST(MainWindow, WidgetsShowTheTablesStartValuesRangesAndEntries) {
@@ -181,6 +187,18 @@ TEST(MainWindow, TheUsersChangesGoIntoTheTableThenRaiseTheirGadgetsEvent) {
   EXPECT_EQ(events[1][0].toInt(), gadget::kLptCheck);
   EXPECT_EQ(events[2][0].toInt(), gadget::kRndButton);
   EXPECT_EQ(events[3][0].toInt(), gadget::kFirstOutputList + 3);
+}
+
+TEST(MainWindow, OnlyTheModeInForceIsPressedIn) {
+  ControlTable table;
+  MainWindow window(table);
+  const int buttons[] = {gadget::kManualButton, gadget::kAutoButton, gadget::kRndButton};
+  for (int mode : {0, 1, 2, 3, 7}) {
+    window.ShowMode(mode);
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(window.button(buttons[i])->isChecked(), mode == i + 1) << "mode " << mode;
+  }
+  EXPECT_FALSE(window.button(gadget::kWidthButton)->isCheckable());
 }
 
 TEST(MainWindow, ColumnsAreBlackUntilDrawnThenShowTheEnginesPicture) {

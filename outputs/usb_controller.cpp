@@ -1,5 +1,6 @@
 #include "outputs/usb_controller.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace glimmerix {
@@ -14,7 +15,16 @@ UsbController::~UsbController() {
 }
 
 int UsbController::FindDevice_Timer() {
-  if (switched_off()) return 0;
+  bool lost;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return 0;
+    lost = lost_;
+    lost_ = false;
+  }
+  // A write found the open device gone: count it as a loss even when the controller is already
+  // back under the same identifiers (a fast replug, a USB reset after resume), so it is reopened.
+  if (lost && Old_Test == 1) Lose();
   const int Test = HidAccess_DeviceExists(USB_PID.load(), USB_VID.load());
   if (Test == Old_Test) {
     if (Test == 1 && open_retries_left_ > 0) {
@@ -23,8 +33,31 @@ int UsbController::FindDevice_Timer() {
     }
     return 0;
   }
-  Old_Test = Test;
+  if (Test == 0) {
+    Lose();
+    return 0;
+  }
+  Old_Test = 1;
+  CloseHandle();
+  open_retries_left_ = kOpenRetries;
+  if (Open()) open_retries_left_ = 0;
+  controls_.set_status("USBON", kOnColour);
+  if (flag_on_off == 1) {
+    shared_.flag_bright.store(1);
+    flag_on_off = 0;
+  }
+  return 0;
+}
 
+void UsbController::Lose() {
+  Old_Test = 0;
+  CloseHandle();
+  open_retries_left_ = 0;
+  controls_.set_status("USBOFF", kOffColour);
+  flag_on_off = 1;
+}
+
+void UsbController::CloseHandle() {
   HidHandle previous;
   {
     std::lock_guard lock(mutex_);
@@ -32,21 +65,6 @@ int UsbController::FindDevice_Timer() {
     W_DeviceHandle = 0;
   }
   HidAccess_Close(previous);
-
-  if (Test == 1) {
-    open_retries_left_ = kOpenRetries;
-    if (Open()) open_retries_left_ = 0;
-    controls_.set_status("USBON", kOnColour);
-    if (flag_on_off == 1) {
-      shared_.flag_bright.store(1);
-      flag_on_off = 0;
-    }
-  } else {
-    open_retries_left_ = 0;
-    controls_.set_status("USBOFF", kOffColour);
-    flag_on_off = 1;
-  }
-  return 0;
 }
 
 bool UsbController::Open() {
@@ -75,13 +93,19 @@ bool UsbController::Open() {
 void UsbController::Send(std::uint8_t command) {
   if (closed_) return;
   OutBytes[1] = command;
-  if (W_DeviceHandle != 0) HidAccess_Write(W_DeviceHandle, OutBytes.data(), 2);
+  Write();
+}
+
+void UsbController::Write() {
+  if (W_DeviceHandle == 0) return;
+  int error = 0;
+  if (HidAccess_Write(W_DeviceHandle, OutBytes.data(), 2, &error) == 0 && error == ENODEV)
+    lost_ = true;
 }
 
 int UsbController::SendDevice() {
   std::lock_guard lock(mutex_);
-  if (closed_ || W_DeviceHandle == 0) return 0;
-  HidAccess_Write(W_DeviceHandle, OutBytes.data(), 2);
+  if (!closed_) Write();
   return 0;
 }
 

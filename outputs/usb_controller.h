@@ -53,7 +53,8 @@ class UsbController : public UsbPort {
   // raising flag_bright if the device had been lost before; or closes it and shows "USBOFF" in
   // red. A device present but not openable shows "USBON" with no handle; after kOpenRetries more
   // failed opens it is left alone until it goes and comes back, and (the first time only) stderr
-  // says which node could not be opened and why. Returns 0.
+  // says which node could not be opened and why. A write that found the open device gone counts
+  // as a loss, so a controller that is back by the next check is reopened. Returns 0.
   int FindDevice_Timer();
 
   // Writes OutBytes(0) and OutBytes(1) as one 2-byte report, if a device is open. Returns 0.
@@ -72,9 +73,13 @@ class UsbController : public UsbPort {
 
  private:
   void Send(std::uint8_t command);  // with mutex_ held
+  void Write();                     // OutBytes(0..1) to the device, with mutex_ held
   // Opens the device into W_DeviceHandle; false when the open failed (or the controller is
   // switched off).
   bool Open();
+  // The device has gone: handle closed, "USBOFF", Bright and Step due when it returns.
+  void Lose();
+  void CloseHandle();  // takes W_DeviceHandle out under the mutex, then closes it
 
   ControlTable& controls_;
   EngineShared& shared_;
@@ -85,10 +90,11 @@ class UsbController : public UsbPort {
   int open_retries_left_ = 0;  // further opens to try while the device stays present
   bool open_failure_reported_ = false;
 
-  mutable std::mutex mutex_;  // guards W_DeviceHandle, OutBytes, closed_
+  mutable std::mutex mutex_;  // guards W_DeviceHandle, OutBytes, closed_, lost_
   HidHandle W_DeviceHandle = 0;
   std::array<std::uint8_t, 3> OutBytes{};  // report number, command byte, unused
   bool closed_ = false;
+  bool lost_ = false;  // a write found the open device gone (ENODEV)
 };
 
 }  // namespace glimmerix

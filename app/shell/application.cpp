@@ -42,11 +42,19 @@ Application::~Application() {
   }
   table_.set_observer(nullptr);
   qApp->removeEventFilter(this);
+  delete bridge_notifier_;
+  delete signal_notifier_;
   delete tray_;
   delete menu_;
 }
 
 bool Application::Start() {
+  // A signal ends the program at any point from here, the "File missing!" box included.
+  if (signal_fd_ >= 0) {
+    signal_notifier_ = new QSocketNotifier(signal_fd_, QSocketNotifier::Read, this);
+    connect(signal_notifier_, &QSocketNotifier::activated, this, &Application::OnSignal);
+  }
+
   // Step 4: what setting.dat says before the window exists.
   const StartupSettings settings = ReadStartupSettings();
   XXX_ = settings.X_form;
@@ -121,10 +129,6 @@ bool Application::Start() {
   if (bridge_.wake_fd() >= 0) {
     bridge_notifier_ = new QSocketNotifier(bridge_.wake_fd(), QSocketNotifier::Read, this);
     connect(bridge_notifier_, &QSocketNotifier::activated, this, [this] { bridge_.Drain(*this); });
-  }
-  if (signal_fd_ >= 0) {
-    signal_notifier_ = new QSocketNotifier(signal_fd_, QSocketNotifier::Read, this);
-    connect(signal_notifier_, &QSocketNotifier::activated, this, &Application::OnSignal);
   }
   // The viewers' close requests and moves count as the main window's would.
   connect(&viewers_, &DocumentViewers::closeRequested, this, &Application::CloseRequest,
@@ -248,6 +252,11 @@ void Application::ExitCommand() {
 
 void Application::OnSignal() {
   if (signal_notifier_) signal_notifier_->setEnabled(false);
+  if (!engine_thread_.joinable()) {
+    // Still starting (the "File missing!" box): nothing to save or switch off yet.
+    QCoreApplication::exit(0);
+    return;
+  }
   ExitCommand();
 }
 

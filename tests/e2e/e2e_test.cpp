@@ -257,6 +257,14 @@ TEST_F(EndToEnd, WithoutThePluginOnlyTheFileMissingBoxShows) {
   EXPECT_EQ(run.WaitExit(5s), 0);
   EXPECT_FALSE(run.Exists("setting.dat"));
   EXPECT_TRUE(x.TrayIcons().empty());
+
+  // SIGTERM while the box shows ends the program just the same.
+  ProgramRun again(/*with_library=*/false);
+  again.Start();
+  ASSERT_TRUE(WaitFor([&] { return x.MappedWindow("File missing!") != 0; }, 10s));
+  again.Signal(SIGTERM);
+  EXPECT_EQ(again.WaitExit(5s), 0);
+  EXPECT_FALSE(again.Exists("setting.dat"));
 }
 
 // Which mode button is pressed in: the one whose face differs from the other two.

@@ -97,7 +97,7 @@ std::string ChoosePlatform(const char* qt_qpa_platform, const char* display,
                            const char* wayland_display) {
   auto set = [](const char* v) { return v != nullptr && v[0] != '\0'; };
   if (set(qt_qpa_platform)) return {};
-  if (set(display)) return "xcb";
+  if (set(display)) return "xcb;offscreen";  // a display that cannot be reached: headless
   if (set(wayland_display)) return {};
   return "offscreen";
 }

@@ -44,8 +44,9 @@ class TerminationSignals {
 
 // Which Qt platform to ask for, given the environment, or empty to leave Qt's choice alone:
 // the user's QT_QPA_PLATFORM wins; with DISPLAY set, "xcb" (window positions, lock lamps and hot
-// keys need X11, which Wayland desktops offer through XWayland); with no display at all,
-// "offscreen" so the light organ runs headless.
+// keys need X11, which Wayland desktops offer through XWayland), falling back to "offscreen" when
+// that display cannot be reached; with no display at all, "offscreen" so the light organ runs
+// headless.
 std::string ChoosePlatform(const char* qt_qpa_platform, const char* display,
                            const char* wayland_display);
 

@@ -68,8 +68,8 @@ TEST(TerminationSignals, EachSignalReachesThePipeInsteadOfEndingTheProcess) {
 
 TEST(Platform, UserChoiceThenX11ThenWaylandThenHeadless) {
   EXPECT_EQ(ChoosePlatform("wayland", ":0", "wayland-0"), "");
-  EXPECT_EQ(ChoosePlatform(nullptr, ":0", "wayland-0"), "xcb");
-  EXPECT_EQ(ChoosePlatform("", ":1", nullptr), "xcb");
+  EXPECT_EQ(ChoosePlatform(nullptr, ":0", "wayland-0"), "xcb;offscreen");
+  EXPECT_EQ(ChoosePlatform("", ":1", nullptr), "xcb;offscreen");
   EXPECT_EQ(ChoosePlatform(nullptr, nullptr, "wayland-0"), "");
   EXPECT_EQ(ChoosePlatform(nullptr, nullptr, nullptr), "offscreen");
   EXPECT_EQ(ChoosePlatform("", "", ""), "offscreen");

@@ -1,0 +1,207 @@
+#!/usr/bin/env python3
+"""Figures of the whole program, under the private services of scripts/with-test-services:
+
+  startup   exec to the tray icon in place (glimmerix-startup-probe), RUNS runs, median
+  cpu       music playing, fake controller attached: CPU % of one core over 60 s with the window
+            hidden, then 60 s shown; peak resident memory (VmHWM); RUNS runs, median
+  wakeups   main thread's context switches over 10 s, idle (silence, window hidden), and with
+            music playing (window hidden), RUNS runs, median
+  latency   onset of a 1 kHz burst written into the sink to the first report that lights the
+            controller output following channel 11; median and p95 over BURSTS onsets
+
+    scripts/with-test-services bench/figures.py BUILD_DIR [startup|cpu|wakeups|latency ...]
+Environment: RUNS (default 5; cpu 3), BURSTS (default 60), CPU_SECONDS (default 60).
+"""
+
+import os
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import glimmerix_run as g  # noqa: E402
+
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def startup(build, runs):
+    probe = os.path.join(build, "bin", "glimmerix-startup-probe")
+    times = []
+    for _ in range(runs):
+        prog = g.Program(os.path.join(build, "stage"))
+        prog.hid.plug()
+        env = dict(os.environ, GLIMMERIX_HID_ROOT=prog.hid.root)
+        out = subprocess.run([probe, prog.folder], capture_output=True, text=True, env=env)
+        lines = out.stdout.split()
+        if len(lines) == 2:
+            try:
+                os.kill(int(lines[1]), 15)
+                time.sleep(1)
+            except ProcessLookupError:
+                pass
+        if out.returncode == 0:
+            times.append(float(lines[0]))
+        prog.cleanup()
+        time.sleep(0.5)
+    print("startup ms (exec to tray icon): runs %s" % ["%.0f" % t for t in times])
+    if times:
+        print("startup ms median: %.0f  min %.0f  max %.0f" % (g.median(times), min(times),
+                                                               max(times)))
+
+
+def cpu_percent(pid, seconds):
+    a = g.cpu_ticks(pid)
+    t = time.monotonic()
+    time.sleep(seconds)
+    return 100.0 * (g.cpu_ticks(pid) - a) / TICK / (time.monotonic() - t)
+
+
+def cpu(build, runs, seconds):
+    hidden, shown, hwm = [], [], []
+    for _ in range(runs):
+        prog, player = g.start_program(build)
+        try:
+            if not g.wait_for(g.tray_icon, 10):
+                print("cpu: no tray icon")
+                continue
+            time.sleep(5)
+            hidden.append(cpu_percent(prog.pid(), seconds))
+            if not g.show_main_window():
+                print("cpu: the window did not show")
+                continue
+            time.sleep(5)
+            shown.append(cpu_percent(prog.pid(), seconds))
+            hwm.append(g.proc_status(prog.pid(), "VmHWM"))
+            if len(prog.hid.received()) < 100:
+                print("cpu: the controller received almost nothing")
+        finally:
+            player.stop()
+            prog.cleanup()
+    print("cpu %% of one core, window hidden: runs %s" % ["%.2f" % v for v in hidden])
+    print("cpu %% of one core, window shown:  runs %s" % ["%.2f" % v for v in shown])
+    print("peak resident KiB (VmHWM):        runs %s" % hwm)
+    if hidden and shown:
+        print("cpu median: hidden %.2f %%, shown %.2f %%; VmHWM median %.1f MB" %
+              (g.median(hidden), g.median(shown), g.median(hwm) / 1024))
+
+
+def switches(pid):
+    """Voluntary and involuntary context switches of the main thread."""
+    with open("/proc/%d/task/%d/status" % (pid, pid)) as f:
+        v = {l.split(":")[0]: int(l.split()[1]) for l in f if "ctxt_switches" in l}
+    return v["voluntary_ctxt_switches"], v["nonvoluntary_ctxt_switches"]
+
+
+def wakeups(build, runs):
+    for music in (False, True):
+        counts = []
+        for _ in range(runs):
+            prog, player = g.start_program(build, music)
+            try:
+                g.wait_for(g.tray_icon, 10)
+                time.sleep(3)
+                v0, n0 = switches(prog.pid())
+                time.sleep(10)
+                v1, n1 = switches(prog.pid())
+                counts.append((v1 - v0) + (n1 - n0))
+            finally:
+                if player:
+                    player.stop()
+                prog.cleanup()
+        print("main-thread wake-ups in 10 s, %s, window hidden: runs %s, median %s" %
+              ("music playing" if music else "silence", counts, g.median(counts)))
+
+
+class NodeWatch(threading.Thread):
+    """Reads the controller node every millisecond; remembers when the output following channel
+    11 (group D, bit 0) turns on."""
+
+    def __init__(self, node):
+        super().__init__(daemon=True)
+        self.node = node
+        self.on_times = []
+        self.stop = False
+
+    def run(self):
+        offset, lit = 0, False
+        with open(self.node, "rb") as f:
+            while not self.stop:
+                f.seek(offset)
+                data = f.read()
+                now = time.monotonic()
+                n = len(data) // 2 * 2
+                for i in range(0, n, 2):
+                    c = data[i + 1]
+                    if 0x80 <= c <= 0xBF:
+                        if c & 1 and not lit:
+                            self.on_times.append(now)
+                        lit = bool(c & 1)
+                offset += n
+                time.sleep(0.001)
+
+
+def latency(build, bursts):
+    prog, _ = g.start_program(build, music=False)
+    try:
+        if not g.wait_for(g.tray_icon, 10):
+            print("latency: no tray icon")
+            return
+        time.sleep(2)
+        watch = NodeWatch(prog.hid.node)
+        watch.start()
+        rate = 22050
+        samples, starts = g.tone_bursts(0.5, 0.7, bursts, amplitude=0.9, rate=rate)
+        player = subprocess.Popen(["pacat", "--playback", "--raw", "--format=float32le",
+                                   "--rate=%d" % rate, "--channels=1", "--latency-msec=10"],
+                                  stdin=subprocess.PIPE)
+        chunk = rate * 5 // 1000  # 5 ms
+        t0 = time.monotonic()
+        start_times = []
+        pos = 0
+        next_start = 0
+        while pos < len(samples) // 4:
+            if next_start < len(starts) and pos >= starts[next_start]:
+                start_times.append(time.monotonic())
+                next_start += 1
+            player.stdin.write(samples[4 * pos:4 * (pos + chunk)])
+            player.stdin.flush()
+            pos += chunk
+            time.sleep(max(0.0, t0 + pos / rate - time.monotonic()))
+        player.stdin.close()
+        player.wait()
+        time.sleep(0.5)
+        watch.stop = True
+        watch.join()
+        delays = []
+        for s in start_times:
+            after = [t for t in watch.on_times if s <= t < s + 1.0]
+            if after:
+                delays.append(1000 * (after[0] - s))
+        print("onset to lighting report: %d of %d onsets lit their output" %
+              (len(delays), len(start_times)))
+        if delays:
+            print("onset to lighting report ms: median %.0f  p95 %.0f  min %.0f  max %.0f" %
+                  (g.median(delays), g.percentile(delays, 0.95), min(delays), max(delays)))
+    finally:
+        prog.cleanup()
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    which = sys.argv[2:] or ["startup", "wakeups", "latency", "cpu"]
+    runs = int(os.environ.get("RUNS", "5"))
+    for w in which:
+        if w == "startup":
+            startup(build, runs)
+        elif w == "cpu":
+            cpu(build, int(os.environ.get("RUNS", "3")), float(os.environ.get("CPU_SECONDS", 60)))
+        elif w == "wakeups":
+            wakeups(build, runs)
+        elif w == "latency":
+            latency(build, int(os.environ.get("BURSTS", "60")))
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()

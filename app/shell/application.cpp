@@ -15,6 +15,7 @@
 
 #include "app/shell/app_icon.h"
 #include "app/shell/main_window.h"
+#include "app/shell/process.h"
 #include "presets/settings_file.h"
 
 namespace glimmerix::shell {
@@ -252,6 +253,7 @@ void Application::ExitCommand() {
 
 void Application::OnSignal() {
   if (signal_notifier_) signal_notifier_->setEnabled(false);
+  TerminationSignals::DefaultsBack();
   if (!engine_thread_.joinable()) {
     // Still starting (the "File missing!" box): nothing to save or switch off yet.
     QCoreApplication::exit(0);

@@ -67,8 +67,12 @@ TerminationSignals::TerminationSignals() {
   for (int s : kSignals) sigaction(s, &sa, nullptr);
 }
 
-TerminationSignals::~TerminationSignals() {
+void TerminationSignals::DefaultsBack() {
   for (int s : kSignals) signal(s, SIG_DFL);
+}
+
+TerminationSignals::~TerminationSignals() {
+  DefaultsBack();
   for (int& fd : g_pipe) {
     if (fd >= 0) close(fd);
     fd = -1;

@@ -38,6 +38,9 @@ class TerminationSignals {
   TerminationSignals& operator=(const TerminationSignals&) = delete;
 
   int read_fd() const;
+  // Gives the three signals their default action back, so a second Ctrl+C while the exit path
+  // runs ends the process at once. Async-signal-safe.
+  static void DefaultsBack();
   // Reads what is pending; returns the last signal number read, 0 if none.
   int Take();
 };

@@ -64,6 +64,10 @@ TEST(TerminationSignals, EachSignalReachesThePipeInsteadOfEndingTheProcess) {
     EXPECT_EQ(signals.Take(), s);
     EXPECT_EQ(signals.Take(), 0);
   }
+  TerminationSignals::DefaultsBack();
+  struct sigaction now {};
+  sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 TEST(Platform, UserChoiceThenX11ThenWaylandThenHeadless) {

@@ -102,6 +102,8 @@ void MainWindow::Create() {
         auto* list = new QComboBox(this);
         list->setEditable(false);
         list->setMaxVisibleItems(kOutputListEntries);
+        // The 40-pixel lists keep room for "No" and "18" beside the arrow.
+        list->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"));
         if (g != gadget::kPresetList) {
           list->addItem(QStringLiteral("No"));
           for (int k = 1; k <= kChannels; ++k) list->addItem(QString::number(k));

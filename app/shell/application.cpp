@@ -86,8 +86,14 @@ bool Application::Start() {
   window_->setWindowIcon(AppIcon());
   window_->move(XXX_, YYY_);
   connect(window_.get(), &MainWindow::gadgetEvent, this, &Application::OnGadget);
-  connect(window_.get(), &MainWindow::minimised, this, &Application::HideMainWindow,
-          Qt::QueuedConnection);
+  // Minimising hides the window: it comes back through the tray icon, so without a tray it
+  // stays minimised in the task bar instead.
+  connect(
+      window_.get(), &MainWindow::minimised, this,
+      [this] {
+        if (tray_ != nullptr && QSystemTrayIcon::isSystemTrayAvailable()) HideMainWindow();
+      },
+      Qt::QueuedConnection);
 
   menu_ = new QMenu();
   menu_->addAction(QStringLiteral("Open"), this, &Application::ShowMainWindow);
@@ -162,8 +168,9 @@ bool Application::Start() {
   static const bool hooked = std::atexit(&Application::AtProcessExit) == 0;
   if (hooked) g_running.store(this);
 
-  // Step 20.
+  // Step 20. On a desktop without any tray the window is the only way in, so it shows.
   window_->hide();
+  if (tray_ != nullptr && !QSystemTrayIcon::isSystemTrayAvailable()) ShowMainWindow();
   return true;
 }
 

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "app/settings/settings_store.h"
 #include "app/shell/application.h"
 #include "app/shell/process.h"
 #include "outputs/hid_access.h"
@@ -9,6 +10,9 @@
 int main(int argc, char** argv) {
   using namespace glimmerix;
   HidAccess_Init();
+  // Under a file-size limit a write must fail (old files kept) rather than end the program; the
+  // sound server's client library also trips the limit when it sizes its shared memory.
+  IgnoreFileSizeSignal();
 
   // One instance at a time; a second start ends here, silently.
   const shell::SingleInstance instance(shell::InstanceLockPath());

@@ -56,14 +56,14 @@ bool Application::Start() {
     connect(signal_notifier_, &QSocketNotifier::activated, this, &Application::OnSignal);
   }
 
-  // Step 4: what setting.dat says before the window exists.
+  // What setting.dat says before the window exists.
   const StartupSettings settings = ReadStartupSettings();
   XXX_ = settings.X_form;
   YYY_ = settings.Y_form;
   usb_.USB_PID.store(settings.PID);
   usb_.USB_VID.store(settings.VID);
 
-  // Step 5: the parallel-port library, which the program cannot do without.
+  // The parallel-port library, which the program cannot do without.
   if (!library_.Load(program_folder_)) {
     const QString text = QStringLiteral("For program to work file is required:\n\r ") +
                          QString::fromUtf8(Inpout32Library::kFileName);
@@ -80,7 +80,7 @@ bool Application::Start() {
   }
   lpt_ = std::make_unique<LptPort>(library_);
 
-  // Steps 6 to 11: window 0 (hidden), tray icon, menu, every control, the preset list.
+  // Window 0 (hidden) with every control, the tray icon, its menu, the preset list.
   table_.set_observer(&bridge_);
   window_ = std::make_unique<MainWindow>(table_);
   window_->setWindowIcon(AppIcon());
@@ -118,12 +118,12 @@ bool Application::Start() {
 
   presets_.FillPresetList(program_folder_, settings.Preset);
 
-  // Step 12 and 13: the controls from setting.dat, then the preset in force.
+  // The controls from setting.dat, then the preset in force.
   ReadControlSettings(table_);
   presets_.ApplyAtStartup();
   window_->ShowMode(shared_.EFFECT_ZMU.load());
 
-  // Steps 14 to 18.
+  // Lock states, a first Bright and Step, recording, the controller, its 500 ms search timer.
   lamps_.SaveLockStates();
   shared_.flag_bright.store(1);
   capture_.Start();
@@ -151,7 +151,7 @@ bool Application::Start() {
   });
   qApp->installEventFilter(this);
 
-  // Step 19: the engine thread, last, so its first pass finds everything in place.
+  // The engine thread, last, so its first pass finds everything in place.
   EnginePorts ports;
   ports.spectrum = &capture_;
   ports.usb = &usb_;
@@ -168,7 +168,7 @@ bool Application::Start() {
   static const bool hooked = std::atexit(&Application::AtProcessExit) == 0;
   if (hooked) g_running.store(this);
 
-  // Step 20. On a desktop without any tray the window is the only way in, so it shows.
+  // Only the tray icon shows; on a desktop without any tray the window is the only way in.
   window_->hide();
   if (tray_ != nullptr && !QSystemTrayIcon::isSystemTrayAvailable()) ShowMainWindow();
   return true;

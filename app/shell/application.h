@@ -10,8 +10,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -46,17 +44,10 @@ class Application : public QObject, private GuiBridge::Consumer {
   Application(std::string program_folder, int signal_fd);
   ~Application() override;
 
-  // Start-up, steps 2 to 20. False when the program is to end at once (no libinpout32.so, after
-  // the user dismissed the message); the caller then returns 0 without running the event loop.
+  // Start-up, in its fixed order, the engine thread last. False when the program is to end at once
+  // (no libinpout32.so, after the user dismissed the message); the caller then returns 0 without
+  // running the event loop.
   bool Start();
-
-  // --- for tests of a started program ---
-  ControlTable& controls() { return table_; }
-  EngineShared& shared() { return shared_; }
-  MainWindow* main_window() { return window_.get(); }
-  QSystemTrayIcon* tray() { return tray_; }
-  QMenu* menu() { return menu_; }
-  bool finished() const { return finished_; }
 
   // The window paths, also reached through the menu and signals.
   void ShowMainWindow();

@@ -58,18 +58,18 @@ MainWindow::MainWindow(ControlTable& table)
 }
 
 void MainWindow::Create() {
-  for (const ControlSpec& spec : MainWindowControls()) {
-    const int g = spec.gadget;
+  for (const ControlDef& def : MainWindowControls()) {
+    const int g = def.gadget;
     QWidget* w = nullptr;
-    switch (spec.kind) {
+    switch (def.kind) {
       case ControlKind::kText: {
-        auto* label = new QLabel(Text(spec.caption), this);
-        label->setAlignment((spec.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
+        auto* label = new QLabel(Text(def.caption), this);
+        label->setAlignment((def.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
         w = label;
         break;
       }
       case ControlKind::kButton: {
-        auto* button = new QPushButton(Text(spec.caption), this);
+        auto* button = new QPushButton(Text(def.caption), this);
         button->setFocusPolicy(Qt::TabFocus);
         if (g != gadget::kWidthButton) button->setCheckable(true);
         connect(button, &QPushButton::clicked, this, [this, g] { emit gadgetEvent(g); });
@@ -77,7 +77,7 @@ void MainWindow::Create() {
         break;
       }
       case ControlKind::kCheckBox: {
-        auto* box = new QCheckBox(Text(spec.caption), this);
+        auto* box = new QCheckBox(Text(def.caption), this);
         connect(box, &QCheckBox::clicked, this, [this, g](bool ticked) {
           table_.set_value(g, ticked ? 1 : 0);
           emit gadgetEvent(g);
@@ -86,7 +86,7 @@ void MainWindow::Create() {
         break;
       }
       case ControlKind::kScrollBar: {
-        auto* bar = new QScrollBar(spec.vertical ? Qt::Vertical : Qt::Horizontal, this);
+        auto* bar = new QScrollBar(def.vertical ? Qt::Vertical : Qt::Horizontal, this);
         const ScrollRange range = RangeOf(g);
         bar->setRange(range.lowest(), range.highest());
         bar->setPageStep(range.page);
@@ -122,8 +122,8 @@ void MainWindow::Create() {
         break;
     }
     if (w == nullptr) continue;
-    w->setGeometry(spec.x, spec.y, spec.w, spec.h);
-    if (!spec.tooltip.empty()) w->setToolTip(Text(spec.tooltip));
+    w->setGeometry(def.x, def.y, def.w, def.h);
+    if (!def.tooltip.empty()) w->setToolTip(Text(def.tooltip));
     widgets_[g] = w;
   }
 }
@@ -137,7 +137,7 @@ QAbstractButton* MainWindow::button(int g) const {
 }
 
 void MainWindow::RefreshAll() {
-  for (const ControlSpec& spec : MainWindowControls()) Refresh(spec.gadget);
+  for (const ControlDef& def : MainWindowControls()) Refresh(def.gadget);
 }
 
 void MainWindow::Refresh(int g) {

@@ -15,7 +15,7 @@ inline constexpr int kNarrowWidth = 180;  // inner width of the narrow form
 inline constexpr int kWideWidth = 320;    // inner width after "<>"
 inline constexpr int kInnerHeight = 243;
 
-struct ControlSpec {
+struct ControlDef {
   int gadget = 0;
   ControlKind kind = ControlKind::kNone;
   int x = 0, y = 0, w = 0, h = 0;
@@ -26,10 +26,10 @@ struct ControlSpec {
 };
 
 // Every control of the main window, in creation order (status text first, columns last).
-std::span<const ControlSpec> MainWindowControls();
+std::span<const ControlDef> MainWindowControls();
 
-// The spec of one gadget, or nullptr for a number that is not a control.
-const ControlSpec* FindControl(int gadget);
+// The definition of one gadget, or nullptr for a number that is not a control.
+const ControlDef* FindControl(int gadget);
 
 // "13 Hz" ... "10250 Hz" for band bars 1..18.
 std::string_view BandLabel(int channel);

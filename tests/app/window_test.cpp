@@ -17,7 +17,7 @@ namespace {
 TEST(WindowLayout, EveryControlOnceWithTheEnginesKindAndTheNarrowFormHoldingTheEverydayOnes) {
   std::set<int> seen;
   int wide_only = 0;
-  for (const ControlSpec& c : MainWindowControls()) {
+  for (const ControlDef& c : MainWindowControls()) {
     EXPECT_TRUE(seen.insert(c.gadget).second) << "gadget " << c.gadget << " twice";
     EXPECT_EQ(c.kind, KindOf(c.gadget)) << "gadget " << c.gadget;
     EXPECT_GT(c.w, 0);
@@ -44,12 +44,12 @@ TEST(WindowLayout, EveryControlOnceWithTheEnginesKindAndTheNarrowFormHoldingTheE
 
 TEST(WindowLayout, BandBarsColumnsPinsAndListsStandWhereTheirNumbersSay) {
   for (int n = 1; n <= kChannels; ++n) {
-    const ControlSpec* bar = FindControl(n);
+    const ControlDef* bar = FindControl(n);
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->x, 10 + 9 * (n - 1));
     EXPECT_TRUE(bar->vertical);
     EXPECT_EQ(bar->tooltip, BandLabel(n));
-    const ControlSpec* column = FindControl(gadget::kFirstColumn + n - 1);
+    const ControlDef* column = FindControl(gadget::kFirstColumn + n - 1);
     EXPECT_EQ(column->x, bar->x);
     EXPECT_EQ(column->y, 5);
     EXPECT_EQ(column->w, ColumnPicture::kWidth);
@@ -59,10 +59,10 @@ TEST(WindowLayout, BandBarsColumnsPinsAndListsStandWhereTheirNumbersSay) {
   EXPECT_EQ(BandLabel(18), "10250 Hz");
   // OUTn's list and its pin label share a row: left column 1..9, right column 10..18.
   for (int out = 1; out <= kChannels; ++out) {
-    const ControlSpec* list = FindControl(gadget::kFirstOutputList + out - 1);
+    const ControlDef* list = FindControl(gadget::kFirstOutputList + out - 1);
     const int row = (out - 1) % 9;
     const int label_gadget = gadget::kFirstPinLabel + 2 * row + (out <= 9 ? 0 : 1);
-    const ControlSpec* label = FindControl(label_gadget);
+    const ControlDef* label = FindControl(label_gadget);
     EXPECT_EQ(label->caption, PinName(out));
     EXPECT_EQ(list->y, 5 + 20 * row);
     EXPECT_EQ(label->y, 9 + 20 * row);

@@ -296,9 +296,14 @@ TEST_F(EndToEnd, HeldShiftAltF8StepsManualRndAutoAndTheKeyLampsAreGivenBack) {
   Shell("xdotool keydown shift+alt+F8");
   std::vector<int> visited = {1};
   const auto end = std::chrono::steady_clock::now() + 1500ms;
+  // A mode counts once three readings 10 ms apart agree: a button being clicked is drawn pressed
+  // for a moment, and each mode lasts a whole engine pass (>= 100 ms while F8 is held).
+  int candidate = 0, agreeing = 0;
   while (std::chrono::steady_clock::now() < end) {
     const int m = ShownMode(x, window);
-    if (m != 0 && m != visited.back()) visited.push_back(m);
+    agreeing = m == candidate ? agreeing + 1 : 1;
+    candidate = m;
+    if (agreeing == 3 && m != 0 && m != visited.back()) visited.push_back(m);
     std::this_thread::sleep_for(10ms);
   }
   Shell("xdotool keyup shift+alt+F8");

@@ -170,6 +170,7 @@ bool Application::Start() {
 
   // Only the tray icon shows; on a desktop without any tray the window is the only way in.
   window_->hide();
+  bridge_.set_columns_shown(false);
   if (tray_ != nullptr && !QSystemTrayIcon::isSystemTrayAvailable()) ShowMainWindow();
   return true;
 }
@@ -315,6 +316,10 @@ bool Application::IsProgramWindow(QObject* object) const {
 
 bool Application::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+      if (watched == window_.get()) bridge_.set_columns_shown(event->type() == QEvent::Show);
+      break;
     case QEvent::Close:
       if (finished_ || !event->spontaneous() || !IsProgramWindow(watched)) break;
       // The window stays; the program ends through the close path.

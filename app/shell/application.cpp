@@ -170,7 +170,7 @@ bool Application::Start() {
 
   // Only the tray icon shows; on a desktop without any tray the window is the only way in.
   window_->hide();
-  bridge_.set_columns_shown(false);
+  bridge_.set_window_shown(false);
   if (tray_ != nullptr && !QSystemTrayIcon::isSystemTrayAvailable()) ShowMainWindow();
   return true;
 }
@@ -318,7 +318,7 @@ bool Application::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::Show:
     case QEvent::Hide:
-      if (watched == window_.get()) bridge_.set_columns_shown(event->type() == QEvent::Show);
+      if (watched == window_.get()) bridge_.set_window_shown(event->type() == QEvent::Show);
       break;
     case QEvent::Close:
       if (finished_ || !event->spontaneous() || !IsProgramWindow(watched)) break;

@@ -27,7 +27,7 @@ void GuiBridge::Wake() {
 void GuiBridge::OnControlChanged(int g) {
   if (g < 0 || g >= gadget::kCount) return;
   dirty_[g / 64].fetch_or(std::uint64_t{1} << (g % 64), std::memory_order_release);
-  Wake();
+  if (window_shown_.load(std::memory_order_relaxed)) Wake();
 }
 
 void GuiBridge::ColumnDrawn(int column, float band_value, int lamp, const ColumnPicture&) {
@@ -35,13 +35,11 @@ void GuiBridge::ColumnDrawn(int column, float band_value, int lamp, const Column
   const std::uint64_t word =
       (std::uint64_t{std::bit_cast<std::uint32_t>(band_value)} << 32) | (lamp == 1 ? 1u : 0u);
   columns_[column].store(word, std::memory_order_relaxed);
-  const int g = gadget::kFirstColumn + column;
-  dirty_[g / 64].fetch_or(std::uint64_t{1} << (g % 64), std::memory_order_release);
-  if (columns_shown_.load(std::memory_order_relaxed)) Wake();
+  OnControlChanged(gadget::kFirstColumn + column);
 }
 
-void GuiBridge::set_columns_shown(bool shown) {
-  if (!columns_shown_.exchange(shown) && shown) Wake();
+void GuiBridge::set_window_shown(bool shown) {
+  if (!window_shown_.exchange(shown) && shown) Wake();
 }
 
 void GuiBridge::PostButtonMessage(int g, ButtonMessage message) {

@@ -29,10 +29,10 @@ class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster 
   // consumer has to poll Drain() instead).
   int wake_fd() const { return fd_; }
 
-  // Whether the columns are on screen (any thread; starts true). While they are not, a drawn
-  // column is still kept but does not wake the GUI, so a program in the tray stays idle; turning
-  // it back on wakes the GUI once to paint the latest columns.
-  void set_columns_shown(bool shown);
+  // Whether the window is on screen (any thread; starts true). While it is not, changes are
+  // still recorded but only clicks wake the GUI, so a program in the tray stays idle; turning it
+  // back on wakes the GUI once to bring the widgets up to date.
+  void set_window_shown(bool shown);
 
   void OnControlChanged(int gadget) override;
   void ColumnDrawn(int column, float band_value, int lamp, const ColumnPicture& picture) override;
@@ -57,7 +57,7 @@ class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster 
 
   int fd_ = -1;
   std::atomic<bool> wake_pending_{false};                        // an eventfd write is outstanding
-  std::atomic<bool> columns_shown_{true};                        // see set_columns_shown
+  std::atomic<bool> window_shown_{true};                         // see set_window_shown
   std::array<std::atomic<std::uint64_t>, kWords> dirty_{};       // one bit per gadget
   std::array<std::atomic<std::uint64_t>, kChannels> columns_{};  // float bits << 32 | lamp
   // Click queue: single producer (engine), single consumer (GUI); indices grow forever.

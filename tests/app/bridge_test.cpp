@@ -51,23 +51,26 @@ TEST(GuiBridge, WakesOnceAndDeliversEachChangedGadgetOnceWithTheLatestColumn) {
   EXPECT_TRUE(again.controls.empty() && again.columns.empty() && again.clicks.empty());
 }
 
-TEST(GuiBridge, ColumnsOffScreenKeepTheirLatestPictureWithoutWakingTheGui) {
+TEST(GuiBridge, WhileTheWindowIsHiddenOnlyClicksWakeAndShowingItDeliversTheLatest) {
   GuiBridge bridge;
   ColumnPicture unused;
-  bridge.set_columns_shown(false);
+  bridge.set_window_shown(false);
   bridge.ColumnDrawn(0, 2.0f, 0, unused);
   bridge.ColumnDrawn(0, 3.0f, 1, unused);
+  bridge.OnControlChanged(7);
   EXPECT_FALSE(Readable(bridge.wake_fd()));
-  bridge.OnControlChanged(gadget::kStatusText);  // other changes still wake
+  bridge.PostButtonMessage(gadget::kAutoButton, ButtonMessage::kUp);  // hot keys work hidden
   EXPECT_TRUE(Readable(bridge.wake_fd()));
   Recorder r;
   bridge.Drain(r);
+  EXPECT_EQ(r.clicks, std::vector<int>{gadget::kAutoButton});
   bridge.ColumnDrawn(1, 4.0f, 0, unused);
   EXPECT_FALSE(Readable(bridge.wake_fd()));
-  bridge.set_columns_shown(true);
+  bridge.set_window_shown(true);
   EXPECT_TRUE(Readable(bridge.wake_fd()));
-  bridge.Drain(r);
-  EXPECT_EQ(r.columns, (std::vector<std::tuple<int, float, int>>{{0, 3.0f, 1}, {1, 4.0f, 0}}));
+  Recorder shown;
+  bridge.Drain(shown);
+  EXPECT_EQ(shown.columns, (std::vector<std::tuple<int, float, int>>{{1, 4.0f, 0}}));
 }
 
 TEST(GuiBridge, AChangeMadeWhileDrainingWakesAgain) {

@@ -95,7 +95,7 @@ def switches(pid):
 
 def wakeups(build, runs):
     for music in (False, True):
-        counts = []
+        counts, polls = [], []
         for _ in range(runs):
             prog, player = g.start_program(build, music)
             try:
@@ -105,12 +105,20 @@ def wakeups(build, runs):
                 time.sleep(10)
                 v1, n1 = switches(prog.pid())
                 counts.append((v1 - v0) + (n1 - n0))
+                # The event loop's own wake-ups: returns from poll() on the main thread.
+                trace = subprocess.run(["timeout", "10", "strace", "-e", "trace=poll,ppoll",
+                                        "-p", str(prog.pid())], capture_output=True,
+                                       text=True).stderr
+                polls.append(sum(1 for l in trace.splitlines() if l.startswith(("poll", "ppoll"))))
             finally:
                 if player:
                     player.stop()
                 prog.cleanup()
-        print("main-thread wake-ups in 10 s, %s, window hidden: runs %s, median %s" %
-              ("music playing" if music else "silence", counts, g.median(counts)))
+        what = "music playing" if music else "silence"
+        print("main-thread context switches in 10 s, %s, window hidden: runs %s, median %s" %
+              (what, counts, g.median(counts)))
+        print("main-thread poll() returns in 10 s, %s, window hidden: runs %s, median %s" %
+              (what, polls, g.median(polls)))
 
 
 class NodeWatch(threading.Thread):

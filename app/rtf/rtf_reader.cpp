@@ -18,6 +18,7 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 constexpr char32_t kLineSeparator = 0x2028;
 constexpr int kMaxWordLetters = 32;
+constexpr std::size_t kFlushBytes = 4096;
 // Indents and spacing beyond 22 inches are nonsense; keep them to that.
 constexpr int kMaxTwips = 31680;
 
@@ -61,8 +62,13 @@ class Decoder {
   Decoder& operator=(const Decoder&) = delete;
   ~Decoder() { CloseAll(); }
 
-  // Appends the decoding of bytes to out. Returns false when invalid sequences were met.
-  bool Decode(int code_page, std::string_view bytes, std::u32string& out) {
+  // Appends the decoding of bytes to out. A multi-byte sequence cut off at the end becomes U+FFFD
+  // when final, else it is left undecoded: the count of such trailing bytes is returned in
+  // *left_over (the caller passes them again with what follows). Returns false when invalid
+  // sequences were met.
+  bool Decode(int code_page, std::string_view bytes, std::u32string& out, bool final = true,
+              std::size_t* left_over = nullptr) {
+    if (left_over != nullptr) *left_over = 0;
     if (bytes.empty()) return true;
     iconv_t cd = Descriptor(code_page);
     if (cd == kInvalid) cd = Descriptor(1252);
@@ -82,6 +88,10 @@ class Decoder {
       out.append(buffer, (sizeof(buffer) - out_left) / sizeof(char32_t));
       if (rc != static_cast<std::size_t>(-1)) continue;
       if (errno == E2BIG) continue;
+      if (errno == EINVAL && !final && left_over != nullptr) {  // the rest comes later
+        *left_over = in_left;
+        break;
+      }
       clean = false;
       out.push_back(kReplacement);
       if (errno == EILSEQ) {  // skip the byte that starts the bad sequence
@@ -788,9 +798,13 @@ class Parser {
   void TextByte(char byte) {
     if (top().dest == Destination::kSkip) return;
     pending_bytes_.push_back(byte);
+    // Long stretches of text decode piecewise, so a limit reached early stops the work early.
+    if (pending_bytes_.size() >= kFlushBytes) Flush(false);
   }
 
-  void Flush() {
+  // Decodes the waiting text bytes and emits them. Not final: a character whose bytes are not
+  // all there yet stays waiting.
+  void Flush(bool final = true) {
     if (pending_bytes_.empty()) return;
     int code_page = doc_.code_page;
     const GroupState& g = top();
@@ -801,9 +815,13 @@ class Parser {
       if (doc_.fonts[found->second].code_page > 0) code_page = doc_.fonts[found->second].code_page;
     }
     decoded_.clear();
-    ThreadDecoder().Decode(code_page, pending_bytes_, decoded_);
-    pending_bytes_.clear();
-    for (char32_t c : decoded_) Emit(c);
+    std::size_t left_over = 0;
+    ThreadDecoder().Decode(code_page, pending_bytes_, decoded_, final, &left_over);
+    pending_bytes_.erase(0, pending_bytes_.size() - left_over);
+    for (char32_t c : decoded_) {
+      if (stopped_) break;
+      Emit(c);
+    }
   }
 
   void Emit(char32_t c) {
@@ -840,11 +858,18 @@ class Parser {
       Stop();
       return;
     }
-    ++chars_;
     Paragraph& p = doc_.paragraphs.back();
+    if (p.runs.empty() || !(p.runs.back().format == g.chr)) {
+      if (runs_ >= limits_.max_runs) {
+        Stop();
+        return;
+      }
+      ++runs_;
+      p.runs.push_back(TextRun{{}, g.chr});
+    }
+    ++chars_;
     p.format = g.para;
     p.end_format = g.chr;
-    if (p.runs.empty() || !(p.runs.back().format == g.chr)) p.runs.push_back(TextRun{{}, g.chr});
     p.runs.back().text.push_back(c);
   }
 
@@ -902,6 +927,7 @@ class Parser {
   std::string pending_bytes_;
   std::u32string decoded_;
   std::size_t chars_ = 0;
+  std::size_t runs_ = 0;
   bool stopped_ = false;
 };
 

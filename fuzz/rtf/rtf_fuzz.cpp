@@ -12,10 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Limits limits;
   limits.max_chars = 20000;
   limits.max_paragraphs = 2000;
+  limits.max_runs = 3000;
   const Document doc =
       ParseRtf(std::string_view(reinterpret_cast<const char*>(data), size), limits);
   if (doc.paragraphs.empty() || doc.paragraphs.size() > limits.max_paragraphs) __builtin_trap();
   std::size_t chars = 0;
+  std::size_t runs = 0;
   for (const Paragraph& p : doc.paragraphs) {
     for (std::size_t i = 0; i < p.runs.size(); ++i) {
       if (p.runs[i].text.empty()) __builtin_trap();
@@ -26,8 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
       }
       chars += p.runs[i].text.size();
+      ++runs;
     }
   }
-  if (chars > limits.max_chars) __builtin_trap();
+  if (chars > limits.max_chars || runs > limits.max_runs) __builtin_trap();
   return 0;
 }

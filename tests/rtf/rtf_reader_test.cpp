@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -231,14 +232,38 @@ TEST(RtfReader, HugeInputIsBoundedInTimeAndSize) {
   EXPECT_EQ(paragraphs.paragraphs.size(), 10u);
   EXPECT_FALSE(ParseRtf("{\\rtf1 a\\par b}", limits).truncated);
 
-  // 8 MB of alternating syntax: linear work, finished well within a second or two.
+  limits.max_runs = 3;
+  const Document runs = ParseRtf("{\\rtf1 a{\\b b}c{\\i d}e}", limits);
+  EXPECT_TRUE(runs.truncated);
+  EXPECT_EQ(runs.PlainText(), U"abc");
+
+  // 8 MB of alternating syntax with no limit reached: linear work, well within seconds.
   std::string mixed = "{\\rtf1\\ansicpg1251 ";
   while (mixed.size() < (8u << 20)) mixed += "{\\b\\'e0\\u1055?x}\\par{\\*\\x{y}}";
-  const auto start = std::chrono::steady_clock::now();
-  const Document doc = ParseRtf(mixed);
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_FALSE(doc.paragraphs.empty());
+  Limits unbounded;
+  unbounded.max_chars = unbounded.max_paragraphs = unbounded.max_runs = SIZE_MAX;
+  auto start = std::chrono::steady_clock::now();
+  const Document doc = ParseRtf(mixed, unbounded);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(doc.truncated);
+  EXPECT_GT(doc.paragraphs.size(), 200000u);
   EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(took).count(), 20);
+
+  // A huge stretch of plain text stops being read at the limit, not at its end.
+  const std::string body = "{\\rtf1 " + std::string(64u << 20, 'a') + "}";
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(ParseRtf(body).truncated);
+  took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 2000);
+}
+
+TEST(RtfReader, LongTextDecodesPiecewiseWithoutSplittingCharacters) {
+  // Raw double-byte text far longer than one decoding piece, starting at an odd offset so the
+  // pieces end inside characters.
+  std::string rtf = "{\\rtf1\\ansicpg932 a";
+  for (int i = 0; i < 5000; ++i) rtf += "\x82\xa0";
+  const std::u32string text = ParseRtf(rtf + "}").PlainText();
+  EXPECT_EQ(text, U"a" + std::u32string(5000, U'あ'));
 }
 
 TEST(RtfReader, TextThatIsNotRtfIsShownAsLines) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMoveEvent>
 #include <QPushButton>
@@ -230,6 +231,20 @@ TEST_F(Viewers, LongLinesWrapAtTheAreaWidth) {
   // The text is longer than the area: the viewer opens at its top.
   EXPECT_GT(area->verticalScrollBar()->maximum(), 0);
   EXPECT_EQ(area->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(Viewers, HugeDocumentOpensInBoundedTime) {
+  // A 40 MB file of one endless paragraph with a format change every few characters: the viewer
+  // shows its beginning and stays responsive.
+  QByteArray rtf = "{\\rtf1 ";
+  while (rtf.size() < (40 << 20)) rtf += "{\\b bold}{\\i italic} plain ";
+  Write("history.rtf", rtf);
+  QElapsedTimer timer;
+  timer.start();
+  viewers_->Open_Window_3();
+  QApplication::processEvents();
+  EXPECT_LT(timer.elapsed(), 10000);
+  EXPECT_TRUE(viewers_->DocumentArea(3)->toPlainText().startsWith("bolditalic plain bold"));
 }
 
 }  // namespace

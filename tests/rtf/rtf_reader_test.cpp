@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace glimmerix::rtf {
 namespace {
@@ -264,6 +267,25 @@ TEST(RtfReader, LongTextDecodesPiecewiseWithoutSplittingCharacters) {
   for (int i = 0; i < 5000; ++i) rtf += "\x82\xa0";
   const std::u32string text = ParseRtf(rtf + "}").PlainText();
   EXPECT_EQ(text, U"a" + std::u32string(5000, U'あ'));
+}
+
+TEST(RtfReader, ParsesOnSeveralThreadsAtOnce) {
+  // Each thread keeps its own code page decoders; the keyword table is shared read-only.
+  const std::string rtf =
+      "{\\rtf1\\ansicpg1251{\\fonttbl{\\f0\\fcharset238 A;}}\\'cf\\'f0\\'e8 "
+      "\\f0\\'9a\\u1055?{\\b x}\\par}";
+  const std::u32string expected =
+      U"При šП"
+      U"x";
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) wrong += ParseRtf(rtf).PlainText() != expected;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(RtfReader, TextThatIsNotRtfIsShownAsLines) {

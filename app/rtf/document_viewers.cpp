@@ -91,6 +91,7 @@ void DocumentViewers::Open(int window_number) {
   auto* window = new ViewerWindow([this, window_number] { emit closeRequested(window_number); },
                                   [this, window_number] { emit moved(window_number); });
   window->setObjectName(QStringLiteral("Window_%1").arg(window_number));
+  window->setAttribute(Qt::WA_QuitOnClose, false);  // only the program's own close path ends it
   window->setWindowTitle(QString::fromUtf8(layout->title));
   window->setFixedSize(layout->width, layout->height);
 

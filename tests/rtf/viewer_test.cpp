@@ -221,6 +221,16 @@ TEST_F(Viewers, WindowSystemCloseRequestsAndMovesAreReportedNotActedOn) {
   EXPECT_EQ(close_requests.count(), 1);
 }
 
+TEST_F(Viewers, QuittingTheApplicationIsNoCloseRequest) {
+  viewers_->Open_Window_1();
+  viewers_->Open_Window_3();
+  QSignalSpy close_requests(viewers_.get(), &DocumentViewers::closeRequested);
+  QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+  QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(7); });
+  EXPECT_EQ(QCoreApplication::exec(), 0) << "a viewer held up quitting";
+  EXPECT_EQ(close_requests.count(), 0);
+}
+
 TEST_F(Viewers, LongLinesWrapAtTheAreaWidth) {
   QByteArray rtf = "{\\rtf1 ";
   for (int i = 0; i < 200; ++i) rtf += "word ";

@@ -1,0 +1,90 @@
+// The viewers on a real X display (Xvfb in the test services): the window system's close request
+// (a WM_DELETE_WINDOW message) and a move of the window reach the program as signals.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QWidget>
+
+#include "app/rtf/document_viewers.h"
+
+// Xlib last: its macros (Bool, Status, ...) break Qt headers included after it.
+#include <X11/Xlib.h>
+
+namespace glimmerix {
+namespace {
+
+// Processes events until spy has a signal or two seconds have passed.
+bool WaitFor(QSignalSpy& spy) {
+  QElapsedTimer timer;
+  timer.start();
+  while (spy.isEmpty() && timer.elapsed() < 2000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return !spy.isEmpty();
+}
+
+class X11Viewers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X display";
+    display_ = XOpenDisplay(nullptr);
+    ASSERT_NE(display_, nullptr);
+  }
+  void TearDown() override {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  Display* display_ = nullptr;
+};
+
+TEST_F(X11Viewers, WindowManagerCloseRequestIsReportedAndTheViewerStays) {
+  DocumentViewers viewers;
+  viewers.Open_Window_2();
+  QWidget* w = viewers.Window(2);
+  ASSERT_NE(w, nullptr);
+  QApplication::processEvents();
+  QSignalSpy close_requests(&viewers, &DocumentViewers::closeRequested);
+
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = static_cast<Window>(w->winId());
+  event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display_, event.xclient.window, False, NoEventMask, &event);
+  XFlush(display_);
+
+  ASSERT_TRUE(WaitFor(close_requests));
+  EXPECT_EQ(close_requests.at(0).at(0).toInt(), 2);
+  EXPECT_EQ(viewers.Window(2), w);
+  EXPECT_TRUE(w->isVisible());
+}
+
+TEST_F(X11Viewers, MovingTheWindowIsReported) {
+  DocumentViewers viewers;
+  viewers.Open_Window_3();
+  QWidget* w = viewers.Window(3);
+  ASSERT_NE(w, nullptr);
+  QApplication::processEvents();
+  QSignalSpy moves(&viewers, &DocumentViewers::moved);
+  XMoveWindow(display_, static_cast<Window>(w->winId()), 40, 50);
+  XFlush(display_);
+  ASSERT_TRUE(WaitFor(moves));
+  EXPECT_EQ(moves.at(0).at(0).toInt(), 3);
+}
+
+}  // namespace
+}  // namespace glimmerix
+
+int main(int argc, char** argv) {
+  // The X display when there is one (the tests skip without it).
+  if (qEnvironmentVariableIsEmpty("DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  else
+    qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

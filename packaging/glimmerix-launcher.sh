@@ -43,7 +43,9 @@ done
 for file in glimmerix libinpout32.so; do
   target=$folder/$file
   if [ -L "$target" ] || [ ! -e "$target" ]; then
-    ln -sfn -- "$shared/$file" "$target"
+    # A second launcher racing this one may have made the link a moment ago: not an error.
+    ln -sfn -- "$shared/$file" "$target" 2>/dev/null || [ -L "$target" ] ||
+      echo "glimmerix: could not link $file into $folder" >&2
   fi
 done
 

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMoveEvent>
 #include <QPushButton>
@@ -19,10 +20,13 @@ namespace glimmerix {
 
 namespace {
 
-// The file's first kMaxDocumentBytes; what was read before an error is kept.
+// The file's first kMaxDocumentBytes; what was read before an error is kept. Only a regular file
+// is read: a FIFO would block the GUI until a writer came, a device might never end.
 QByteArray ReadDocument(const char* file_name) {
   QByteArray data;
-  QFile file(QString::fromUtf8(file_name));
+  const QString name = QString::fromUtf8(file_name);
+  if (!QFileInfo(name).isFile()) return data;
+  QFile file(name);
   if (!file.open(QIODevice::ReadOnly)) return data;
   constexpr qint64 kChunk = 64 * 1024;
   while (static_cast<std::size_t>(data.size()) < kMaxDocumentBytes) {

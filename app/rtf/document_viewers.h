@@ -4,7 +4,8 @@
 // or maximise boxes, a fixed inner size, centred on the primary screen, a read-only document
 // area that wraps at its own width (no horizontal scrolling) and an "OK" button that closes that
 // viewer alone. The document is read by its bare file name, so from the process's current
-// folder, each time the viewer opens; a missing or unreadable file gives an empty area. Opening
+// folder, each time the viewer opens; a missing or unreadable file, or one that is not a regular
+// file (a FIFO, a device, a folder), gives an empty area. Opening
 // a viewer that is already open replaces it with a fresh one (re-read, centred again).
 //
 // Threads: GUI thread only. Ownership: DocumentViewers owns the viewer windows and closes any

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QtTest/qtestspontaneevent.h>
+#include <sys/stat.h>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -152,11 +153,22 @@ TEST_F(Viewers, EachViewerHasItsTitleFileAndLayout) {
   EXPECT_EQ(viewers_->Window(4), nullptr);
 }
 
-TEST_F(Viewers, MissingFileGivesAnEmptyViewerWithItsButton) {
+TEST_F(Viewers, MissingOrUnreadableFileGivesAnEmptyViewerWithItsButton) {
   viewers_->Open_Window_1();
   ASSERT_NE(viewers_->Window(1), nullptr);
   EXPECT_TRUE(viewers_->DocumentArea(1)->document()->isEmpty());
   EXPECT_NE(viewers_->OkButton(1), nullptr);
+
+  // Not regular files: a FIFO without a writer (opening it would wait for one) and a folder.
+  ASSERT_EQ(mkfifo("help.rtf", 0600), 0);
+  ASSERT_TRUE(QDir().mkdir("history.rtf"));
+  QElapsedTimer timer;
+  timer.start();
+  viewers_->Open_Window_2();
+  viewers_->Open_Window_3();
+  EXPECT_LT(timer.elapsed(), 2000);
+  EXPECT_TRUE(viewers_->DocumentArea(2)->document()->isEmpty());
+  EXPECT_TRUE(viewers_->DocumentArea(3)->document()->isEmpty());
 }
 
 TEST_F(Viewers, OpeningAgainReplacesAndRereads) {

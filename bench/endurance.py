@@ -27,7 +27,7 @@ def main():
     period = float(sys.argv[3]) if len(sys.argv) > 3 else 3
     prog, player = g.start_program(build)
     failures = []
-    samples = []  # (elapsed s, VmRSS KiB, fds)
+    samples = []  # (elapsed s, VmRSS KiB, fds, RssAnon KiB)
     try:
         window = g.show_main_window()
         if not window:
@@ -68,11 +68,12 @@ def main():
                 failures.append("change %d: indicator not %s within 1.2 s" %
                                 (changes, "USBON" if plugged else "USBOFF"))
             pid = prog.pid()
-            samples.append((time.monotonic() - t0, g.proc_status(pid, "VmRSS"), g.fd_count(pid)))
+            samples.append((time.monotonic() - t0, g.proc_status(pid, "VmRSS"), g.fd_count(pid),
+                            g.proc_status(pid, "RssAnon")))
             if changes % 100 == 0:
-                e, r, f = samples[-1]
-                print("%7.0f s  changes %5d  VmRSS %6d KiB  fds %3d  failures %d" %
-                      (e, changes, r, f, len(failures)), flush=True)
+                e, r, f, a = samples[-1]
+                print("%7.0f s  changes %5d  VmRSS %6d KiB (anonymous %6d)  fds %3d  failures %d" %
+                      (e, changes, r, a, f, len(failures)), flush=True)
         hwm = g.proc_status(prog.pid(), "VmHWM")
         prog.stop()
     finally:
@@ -91,6 +92,7 @@ def main():
           (samples[0][1], min(s[1] for s in samples), max(s[1] for s in samples), samples[-1][1],
            rss_early, rss_late))
     print("VmHWM KiB:          %d" % hwm)
+    print("RssAnon KiB:        first %d, last %d" % (samples[0][3], samples[-1][3]))
     print("open descriptors:   %s" % fds)
     print("program output:     %d bytes%s" % (len(log), (": " + log[-400:]) if log else ""))
     if rss_late > rss_early + 1024:

@@ -63,7 +63,28 @@ void AudioCapture::Stop() {
 }
 
 void AudioCapture::Fetch(float* fft) {
-  live_.Fetch(fft, Clock::now());
+  const Clock::time_point now = Clock::now();
+  const Clock::rep ticks = now.time_since_epoch().count();
+  const Clock::rep previous = last_fetch_.exchange(ticks, std::memory_order_relaxed);
+  if (previous != 0) fetch_period_.store(ticks - previous, std::memory_order_relaxed);
+  live_.Fetch(fft, now);
+}
+
+AudioCapture::Clock::time_point AudioCapture::NextPump(Clock::time_point now,
+                                                       Clock::time_point last_fetch,
+                                                       Clock::duration fetch_period) {
+  const Clock::duration lead = kPumpLead;
+  if (fetch_period <= lead || fetch_period > std::chrono::seconds(1) ||
+      now - last_fetch > 3 * fetch_period) {
+    return now + kPumpInterval;
+  }
+  Clock::time_point next = last_fetch + fetch_period - lead;
+  if (next <= now) next += ((now - next) / fetch_period + 1) * fetch_period;
+  return next;
+}
+
+void AudioCapture::DeliverFromServer(void* self, const float* samples, std::size_t count) {
+  static_cast<AudioCapture*>(self)->live_.Deliver(samples, count, Clock::now());
 }
 
 void AudioCapture::Run(std::stop_token stop) {
@@ -71,24 +92,49 @@ void AudioCapture::Run(std::stop_token stop) {
   Clock::time_point next_attempt = Clock::now();
   while (!stop.stop_requested()) {
     const Clock::time_point now = Clock::now();
-    if (!stream_) {
+    if (backend_.load(std::memory_order_relaxed) == Backend::kNone) {
       if (now >= next_attempt) {
-        next_attempt = now + kReopenInterval;
         Open();
+        next_attempt = Clock::now() + kReopenInterval;
       }
     } else {
+      pulse_.Pump();
       const Clock::time_point last = std::max(opened_at_, live_.last_delivery());
-      const bool ended = finished_.load(std::memory_order_acquire) ||
-                         Pa_IsStreamActive(static_cast<PaStream*>(stream_)) != 1;
-      if (ended || now - last > kReopenAfterSilence) Close();
+      if (Ended() || now - last > kReopenAfterSilence) Close();
+    }
+    Clock::time_point wake = Clock::now() + std::chrono::milliseconds(50);
+    if (pulse_.is_open()) {
+      wake =
+          NextPump(Clock::now(),
+                   Clock::time_point(Clock::duration(last_fetch_.load(std::memory_order_relaxed))),
+                   Clock::duration(fetch_period_.load(std::memory_order_relaxed)));
     }
     std::unique_lock lock(wake_mutex_);
-    wake_.wait_for(lock, stop, std::chrono::milliseconds(50), [] { return false; });
+    wake_.wait_until(lock, stop, wake, [] { return false; });
   }
   Close();
 }
 
+bool AudioCapture::Ended() {
+  if (pulse_.is_open()) return pulse_.failed();
+  return finished_.load(std::memory_order_acquire) ||
+         Pa_IsStreamActive(static_cast<PaStream*>(stream_)) != 1;
+}
+
 bool AudioCapture::Open() {
+  live_.BeginStream();  // no callback runs yet: this thread is the ring's writer
+  if (pulse_.Open(static_cast<unsigned>(kSampleRate), kPulseFragmentFrames, kServerTimeout)) {
+    opened_at_ = Clock::now();
+    streams_opened_.fetch_add(1, std::memory_order_acq_rel);
+    backend_.store(Backend::kSoundServer, std::memory_order_release);
+    streaming_.store(true, std::memory_order_release);
+    return true;
+  }
+  live_.EndStream();
+  return OpenPortAudio();
+}
+
+bool AudioCapture::OpenPortAudio() {
   if (Pa_Initialize() != paNoError) return false;
   const PaDeviceIndex device = Pa_GetDefaultInputDevice();
   const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
@@ -119,14 +165,20 @@ bool AudioCapture::Open() {
   stream_ = stream;
   opened_at_ = Clock::now();
   streams_opened_.fetch_add(1, std::memory_order_acq_rel);
+  backend_.store(Backend::kPortAudio, std::memory_order_release);
   streaming_.store(true, std::memory_order_release);
   return true;
 }
 
 void AudioCapture::Close() {
-  if (!stream_) return;
+  if (backend_.load(std::memory_order_relaxed) == Backend::kNone) return;
   live_.EndStream();
   streaming_.store(false, std::memory_order_release);
+  backend_.store(Backend::kNone, std::memory_order_release);
+  if (pulse_.is_open()) {
+    pulse_.Close();
+    return;
+  }
   auto* stream = static_cast<PaStream*>(stream_);
   stream_ = nullptr;
   // Aborting returns at once; stopping can hang on a source that never delivers.

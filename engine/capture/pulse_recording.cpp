@@ -1,0 +1,123 @@
+#include "engine/capture/pulse_recording.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+
+namespace glimmerix {
+namespace {
+
+// Dispatch rounds one Pump() runs at most, so a server flooding the socket cannot hold it.
+constexpr int kMaxPumpRounds = 256;
+
+}  // namespace
+
+struct PulseRecording::Hooks {
+  static void ContextState(pa_context* context, void* user) {
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+      static_cast<PulseRecording*>(user)->failed_ = true;
+    }
+  }
+  static void StreamState(pa_stream* stream, void* user) {
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+      static_cast<PulseRecording*>(user)->failed_ = true;
+    }
+  }
+  // Each libpulse call checks for a fork with a system call, so blocks are taken with as few
+  // calls as there are: peek, hand over, drop, until a peek finds nothing.
+  static void Readable(pa_stream* stream, std::size_t, void* user) {
+    auto* self = static_cast<PulseRecording*>(user);
+    for (;;) {
+      const void* data = nullptr;
+      std::size_t bytes = 0;
+      if (pa_stream_peek(stream, &data, &bytes) < 0) {
+        self->failed_ = true;
+        return;
+      }
+      if (bytes == 0) return;
+      // No data with a length is a hole in the recording: it is skipped.
+      if (data) self->sink_(self->user_, static_cast<const float*>(data), bytes / sizeof(float));
+      pa_stream_drop(stream);
+    }
+  }
+};
+
+template <typename Ready>
+bool PulseRecording::RunUntil(Ready ready, std::chrono::steady_clock::time_point deadline) {
+  using namespace std::chrono;
+  while (!failed_) {
+    if (ready()) return true;
+    const auto left = duration_cast<microseconds>(deadline - steady_clock::now()).count();
+    if (left <= 0) return false;
+    if (pa_mainloop_prepare(loop_, static_cast<int>(std::min<long long>(left, 1'000'000))) < 0 ||
+        pa_mainloop_poll(loop_) < 0 || pa_mainloop_dispatch(loop_) < 0) {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
+                          std::chrono::milliseconds timeout) {
+  Close();
+  failed_ = false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  loop_ = pa_mainloop_new();
+  if (!loop_) return false;
+  pa_proplist* properties = pa_proplist_new();
+  pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Glimmerix");
+  pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "glimmerix");
+  pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "glimmerix");
+  context_ = pa_context_new_with_proplist(pa_mainloop_get_api(loop_), "Glimmerix", properties);
+  pa_proplist_free(properties);
+  bool ok = context_ != nullptr;
+  if (ok) {
+    pa_context_set_state_callback(context_, &Hooks::ContextState, this);
+    ok = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 &&
+         RunUntil([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, deadline);
+  }
+  if (ok) {
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, sample_rate, 1};
+    stream_ = pa_stream_new(context_, "Light organ input", &spec, nullptr);
+    ok = stream_ != nullptr;
+  }
+  if (ok) {
+    pa_stream_set_state_callback(stream_, &Hooks::StreamState, this);
+    pa_stream_set_read_callback(stream_, &Hooks::Readable, this);
+    pa_buffer_attr buffer{};
+    buffer.maxlength = buffer.tlength = buffer.prebuf = buffer.minreq = static_cast<uint32_t>(-1);
+    buffer.fragsize = static_cast<uint32_t>(fragment_frames * sizeof(float));
+    ok = pa_stream_connect_record(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY) == 0 &&
+         RunUntil([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, deadline);
+  }
+  if (!ok) Close();
+  return ok;
+}
+
+void PulseRecording::Pump() {
+  if (!loop_) return;
+  for (int round = 0; round < kMaxPumpRounds; ++round) {
+    if (pa_mainloop_iterate(loop_, 0, nullptr) <= 0) return;
+  }
+}
+
+void PulseRecording::Close() {
+  if (!loop_) return;
+  if (stream_) {
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+  if (context_) {
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+  }
+  pa_mainloop_free(loop_);
+  loop_ = nullptr;
+}
+
+}  // namespace glimmerix

@@ -1,0 +1,59 @@
+// A recording of the sound server's default source through its own client library (libpulse,
+// spoken by PulseAudio and by PipeWire's pulse server), mono 32-bit float at the asked rate.
+//
+// Nothing but libpulse is loaded (no ALSA device enumeration, no plug-in threads), and the
+// recording runs on no thread of its own: the owning thread calls Pump() at its own pace and takes
+// everything the server has sent since in one go. The server may send in blocks of a few ms (it
+// follows the sink or source it records from); pumping every 20-25 ms costs the client 40-50
+// wake-ups a second whatever that pace. A sound server is never started on the program's behalf.
+//
+// Threads: every call, and the sink, on the one owning thread. The samples handed to the sink are
+// valid only during its call.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+struct pa_context;
+struct pa_mainloop;
+struct pa_stream;
+
+namespace glimmerix {
+
+class PulseRecording {
+ public:
+  using Sink = void (*)(void* user, const float* samples, std::size_t count);
+
+  PulseRecording(Sink sink, void* user) : sink_(sink), user_(user) {}
+  ~PulseRecording() { Close(); }
+  PulseRecording(const PulseRecording&) = delete;
+  PulseRecording& operator=(const PulseRecording&) = delete;
+
+  // Connects and starts recording, waiting at most `timeout` for the server to answer; the server
+  // is asked to keep blocks under fragment_frames. False when there is no server or no source;
+  // nothing is left open then.
+  bool Open(unsigned sample_rate, unsigned fragment_frames, std::chrono::milliseconds timeout);
+  // Hands everything received so far to the sink; never waits.
+  void Pump();
+  // The connection or the stream has ended or failed since Open() succeeded.
+  bool failed() const { return failed_; }
+  bool is_open() const { return loop_ != nullptr; }
+  // Ends the recording. Safe when nothing is open.
+  void Close();
+
+ private:
+  struct Hooks;  // libpulse's callbacks
+
+  // Runs the loop until ready() holds, the connection fails or the deadline passes.
+  template <typename Ready>
+  bool RunUntil(Ready ready, std::chrono::steady_clock::time_point deadline);
+
+  Sink sink_;
+  void* user_;
+  pa_mainloop* loop_ = nullptr;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  bool failed_ = false;
+};
+
+}  // namespace glimmerix

@@ -2,6 +2,7 @@
 
 #include <kissfft/kiss_fftr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -30,7 +31,8 @@ SpectrumAnalyzer::~SpectrumAnalyzer() = default;
 void SpectrumAnalyzer::Analyze(const float* samples, float* magnitudes) {
   for (int n = 0; n < kFftSize; ++n) {
     const float s = samples[n];
-    windowed_[n] = std::isfinite(s) ? s * window_[n] : 0.0f;
+    windowed_[n] =
+        std::isfinite(s) ? std::clamp(s, -kSampleLimit, kSampleLimit) * window_[n] : 0.0f;
   }
   auto* bins = reinterpret_cast<kiss_fft_cpx*>(spectrum_.data());
   kiss_fftr(cfg_.get(), windowed_.data(), bins);

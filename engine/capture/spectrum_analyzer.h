@@ -24,6 +24,9 @@ static_assert(kFftSize / 2 == kSpectrumBins);
 // and 0.5 in bin 1. The analysis constants (silence at a total of 0.01, the gain numerator 6, the
 // Rnd gate 0.25) were tuned on this scale: change it and the lights change.
 inline constexpr float kMagnitudeScale = 2.0f / kFftSize;
+// Samples beyond this magnitude (full scale is 1.0) are garbage from a device, limited so the
+// transform cannot overflow.
+inline constexpr float kSampleLimit = 1000.0f;
 
 class SpectrumAnalyzer {
  public:
@@ -32,7 +35,8 @@ class SpectrumAnalyzer {
   SpectrumAnalyzer(const SpectrumAnalyzer&) = delete;
   SpectrumAnalyzer& operator=(const SpectrumAnalyzer&) = delete;
 
-  // samples: kFftSize values, oldest first (a value that is not finite counts as 0).
+  // samples: kFftSize values, oldest first (a value that is not finite counts as 0, one beyond
+  // +-kSampleLimit as that limit).
   // magnitudes: receives kSpectrumBins values. The two may not overlap.
   void Analyze(const float* samples, float* magnitudes);
 

@@ -47,6 +47,7 @@ TEST_F(LiveCapture, SineReachesItsBinQuicklyAndSilenceReturns) {
   EXPECT_EQ(now.total(), 0.0) << "nothing has arrived before Start";
   capture.Start();
   ASSERT_LT(WaitFor([&] { return capture.streaming(); }, 5s), 5s) << "the stream never opened";
+  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kSoundServer);
   ASSERT_LT(WaitFor([&] { return capture.receiving(); }, 5s), 5s) << "no samples arrive";
   ASSERT_TRUE(testing::WaitForSinkSettled(5s));
   EXPECT_TRUE(Silent());
@@ -101,10 +102,36 @@ TEST_F(LiveCapture, NoSoundServerIsSilenceWithoutACrash) {
     std::this_thread::sleep_for(50ms);
   }
   EXPECT_FALSE(capture.streaming());
+  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kNone);
   const auto before = std::chrono::steady_clock::now();
   capture.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, 1s) << "Stop hung";
   unsetenv("PULSE_SERVER");
+}
+
+// No sound server, but ALSA has a default device of its own (here a file plug-in that plays a
+// 1 kHz tone into the recording): the recording goes through PortAudio instead. Each test runs in
+// its own process, so ALSA reads this HOME's configuration.
+TEST_F(LiveCapture, WithoutASoundServerTheDefaultAlsaDeviceRecords) {
+  char home[] = "/tmp/glimmerix-alsa-XXXXXX";
+  ASSERT_TRUE(mkdtemp(home));
+  const std::string config = std::string(home) + "/.asoundrc";
+  const std::string tone = testing::WriteRawSamples(testing::SineSamples(1000.0, 1.0, 30.0));
+  std::ofstream(config) << "pcm.!default { type file slave.pcm null file \"/dev/null\" infile \""
+                        << tone << "\" format raw }\n";
+  setenv("HOME", home, 1);
+  setenv("PULSE_SERVER", "unix:/nonexistent/glimmerix-test/native", 1);
+  capture.Start();
+  EXPECT_LT(WaitFor([&] { return capture.streaming(); }, 5s), 5s) << "nothing opened";
+  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kPortAudio);
+  EXPECT_LT(WaitFor([&] { return Bin186() >= 0.47f; }, 2s), 2s) << "the tone is not heard";
+  EXPECT_NEAR(now.fft[186], 0.4817, 0.01);
+  capture.Stop();
+  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kNone);
+  unsetenv("PULSE_SERVER");
+  std::remove(config.c_str());
+  std::remove(tone.c_str());
+  rmdir(home);
 }
 
 }  // namespace

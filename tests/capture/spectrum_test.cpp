@@ -83,6 +83,18 @@ TEST(SpectrumScale, SamplesThatAreNotNumbersCountAsSilence) {
   EXPECT_NEAR(fft[186], 0.5, 0.01);
 }
 
+// A device that hands over garbage (seen from ALSA's null device: whatever its buffer held) must
+// not turn the spectrum into infinities: finite samples of any size give a finite spectrum.
+TEST(SpectrumScale, HugeSamplesGiveAFiniteSpectrum) {
+  std::vector<float> samples(kFftSize);
+  for (int n = 0; n < kFftSize; ++n) samples[n] = (n % 2 ? 1 : -1) * 3e38f;
+  for (float v : Analyze(samples)) ASSERT_TRUE(std::isfinite(v));
+  samples.assign(kFftSize, 3e38f);
+  const auto dc = Analyze(samples);
+  for (float v : dc) ASSERT_TRUE(std::isfinite(v));
+  EXPECT_GT(dc[0], 1.0f) << "an overload still reads as loud";
+}
+
 TEST(SampleRing, NewestWinAcrossTheWrapAndShortHistoryIsPadded) {
   SampleRing ring(6);  // rounded up to 8
   ASSERT_EQ(ring.capacity(), 8u);

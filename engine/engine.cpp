@@ -8,18 +8,19 @@ namespace glimmerix {
 namespace {
 
 // First bin of each band; band n runs to the first bin of band n + 1 (the last to 2047).
-constexpr std::array<int, kChannels + 1> kBandStart = {0,   4,   8,    12,   16,   24,  32,
-                                                       48,  64,  96,   128,  192,  256, 384,
-                                                       512, 768, 1024, 1536, 2048};
+constexpr std::array<int, kChannels + 1> kBandStart = {
+    0, 4, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 768, 1024, 1536, 2048};
 
 constexpr double kSilence = 0.01;  // a total at or below this is silence
 constexpr double kRndGate = 0.25;  // Rnd lights nothing while the total is at or below this
 constexpr int kRndBase = 26;       // Rnd threshold: kRndBase + 0..kRndSpread
 constexpr int kRndSpread = 13;
-constexpr int kRndRange = 40;      // RND: each random band value lies in 0..kRndRange
+constexpr int kRndRange = 40;  // RND: each random band value lies in 0..kRndRange
 
 // A band value that is not finite counts as 0 wherever it is compared or converted.
-double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
+double Finite(double v) {
+  return std::isfinite(v) ? v : 0.0;
+}
 
 // Round half to even into an int without undefined behaviour for any input.
 int RoundToInt(double v) {
@@ -34,9 +35,24 @@ struct OutputBit {
 };
 // Output-assignment lists 27..44 in order: the port group and the bit the selected channel sets.
 constexpr std::array<OutputBit, kChannels> kOutputBits = {{
-    {2, 0}, {2, 1}, {2, 2}, {2, 3}, {2, 4}, {2, 5},  // PD0 PD1 PD3 PD5 PD6 PD7
-    {1, 5}, {1, 3}, {1, 1}, {1, 0}, {1, 4}, {1, 2},  // PB0 PB1 PB2 PB3 PB4 PB5
-    {0, 5}, {0, 4}, {0, 3}, {0, 2}, {0, 0}, {0, 1},  // PC0 PC1 PC2 PC3 PC4 PC5
+    {2, 0},
+    {2, 1},
+    {2, 2},
+    {2, 3},
+    {2, 4},
+    {2, 5},  // PD0 PD1 PD3 PD5 PD6 PD7
+    {1, 5},
+    {1, 3},
+    {1, 1},
+    {1, 0},
+    {1, 4},
+    {1, 2},  // PB0 PB1 PB2 PB3 PB4 PB5
+    {0, 5},
+    {0, 4},
+    {0, 3},
+    {0, 2},
+    {0, 0},
+    {0, 1},  // PC0 PC1 PC2 PC3 PC4 PC5
 }};
 
 }  // namespace
@@ -76,6 +92,7 @@ void Engine::UpdateSpectrum(std::stop_token stop) {
 }
 
 void Engine::RunPass() {
+  if (ports_.columns) ports_.columns->PassBegins();
   if (ports_.spectrum) ports_.spectrum->Fetch(FFT_.data());
   AnalyseBands();
   LPT_378_ = 0;
@@ -98,6 +115,7 @@ void Engine::RunPass() {
   if (shared_.exit_usb.load() == 0) SendPorts();
   shared_.QWERTY.store(controls_.value(gadget::kLevelBar));
   WatchHotKeys();
+  if (ports_.columns) ports_.columns->PassEnded();
 }
 
 void Engine::AnalyseBands() {
@@ -140,8 +158,7 @@ void Engine::AnalyseBands() {
 }
 
 void Engine::DecideManual() {
-  for (int n = 1; n <= kChannels; ++n)
-    ChannelDecided(n, Finite(Z_[n - 1]) > controls_.band_bar(n));
+  for (int n = 1; n <= kChannels; ++n) ChannelDecided(n, Finite(Z_[n - 1]) > controls_.band_bar(n));
 }
 
 void Engine::CountAgc() {
@@ -260,10 +277,17 @@ void Engine::WatchHotKeys() {
   if (keys->IsDown(HotKey::kF7)) Click(gadget::kAutoButton, false);
   if (keys->IsDown(HotKey::kF8)) {
     switch (shared_.EFFECT_ZMU.load()) {
-      case kModeManual: Click(gadget::kRndButton, true); break;
-      case kModeRnd: Click(gadget::kAutoButton, true); break;
-      case kModeAuto: Click(gadget::kManualButton, true); break;
-      default: break;
+      case kModeManual:
+        Click(gadget::kRndButton, true);
+        break;
+      case kModeRnd:
+        Click(gadget::kAutoButton, true);
+        break;
+      case kModeAuto:
+        Click(gadget::kManualButton, true);
+        break;
+      default:
+        break;
     }
   }
 }

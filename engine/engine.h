@@ -37,12 +37,15 @@ struct EngineShared {
   std::atomic<int> qqqqqq{0};              // the engine's copy of the AGC bar, every pass
 };
 
-// Told after each column is drawn, on the engine thread; must not block or allocate.
+// Told after each column is drawn, on the engine thread; must not block or allocate. PassBegins
+// and PassEnded bracket every pass, so a sink can pass on one pass's changes together.
 class ColumnSink {
  public:
   virtual ~ColumnSink() = default;
   virtual void ColumnDrawn(int column, float band_value, int lamp,
                            const ColumnPicture& picture) = 0;
+  virtual void PassBegins() {}
+  virtual void PassEnded() {}
 };
 
 // The engine's connections; a null pointer means "not connected" (the step does nothing, a
@@ -61,8 +64,8 @@ struct EnginePorts {
 
 class Engine {
  public:
-  static constexpr int kMaster = 6;            // numerator of the gain
-  static constexpr int kPassSleepMs = 50;      // rest between passes
+  static constexpr int kMaster = 6;        // numerator of the gain
+  static constexpr int kPassSleepMs = 50;  // rest between passes
   static constexpr int kLptData = 0x378;
   static constexpr int kLptControl = 0x37A;
   static constexpr int kLptControlAllOff = 0x0B;
@@ -117,16 +120,16 @@ class Engine {
   EngineShared& shared_;
   EnginePorts ports_;
 
-  std::array<float, kSpectrumBins + 1> FFT_{};  // spectrum buffer, filled by the fetch
-  std::array<float, 20> Z_{};                   // band values 0..17, total 18; 19 unused
-  std::array<int, kChannels + 1> USB_{};        // channel states; element 0 stays 0
-  int K_ = 0;                                   // the pass's integer gain
-  int flags_ = 0;                               // AGC pass counter
-  int steps_ = 1;                               // AGC release step
-  int rands_ = 0;                               // Rnd threshold of the pass, 26..39
-  float NUM_1_ = 0, CAPS_1_ = 0, SCROLL_1_ = 0; // keyboard lamp group levels
-  int NUM_2_ = 0, CAPS_2_ = 0, SCROLL_2_ = 0;   // keyboard lamp peaks
-  int NUM_ = 0, CAPS_ = 0, SCROLL_ = 0;         // keyboard lamp states
+  std::array<float, kSpectrumBins + 1> FFT_{};   // spectrum buffer, filled by the fetch
+  std::array<float, 20> Z_{};                    // band values 0..17, total 18; 19 unused
+  std::array<int, kChannels + 1> USB_{};         // channel states; element 0 stays 0
+  int K_ = 0;                                    // the pass's integer gain
+  int flags_ = 0;                                // AGC pass counter
+  int steps_ = 1;                                // AGC release step
+  int rands_ = 0;                                // Rnd threshold of the pass, 26..39
+  float NUM_1_ = 0, CAPS_1_ = 0, SCROLL_1_ = 0;  // keyboard lamp group levels
+  int NUM_2_ = 0, CAPS_2_ = 0, SCROLL_2_ = 0;    // keyboard lamp peaks
+  int NUM_ = 0, CAPS_ = 0, SCROLL_ = 0;          // keyboard lamp states
   int LPT_378_ = 0, LPT_37A_ = kLptControlAllOff;
   int OUT_B_ = 0, OUT_C_ = 0, OUT_D_ = 0;
   int ZZZ_ = 0;  // lamp state of the column being drawn

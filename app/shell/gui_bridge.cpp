@@ -24,10 +24,29 @@ void GuiBridge::Wake() {
   }
 }
 
+// Sequentially consistent on purpose: a producer that still sees the pass running after leaving
+// its note is ordered before PassEnded's store, so PassEnded finds the note.
+void GuiBridge::WakeAfterPass() {
+  if (in_pass_.load()) {
+    wake_after_pass_.store(true);
+    if (in_pass_.load()) return;
+  }
+  Wake();
+}
+
+void GuiBridge::PassBegins() {
+  in_pass_.store(true);
+}
+
+void GuiBridge::PassEnded() {
+  in_pass_.store(false);
+  if (wake_after_pass_.exchange(false)) Wake();
+}
+
 void GuiBridge::OnControlChanged(int g) {
   if (g < 0 || g >= gadget::kCount) return;
   dirty_[g / 64].fetch_or(std::uint64_t{1} << (g % 64), std::memory_order_release);
-  if (window_shown_.load(std::memory_order_relaxed)) Wake();
+  if (window_shown_.load(std::memory_order_relaxed)) WakeAfterPass();
 }
 
 void GuiBridge::ColumnDrawn(int column, float band_value, int lamp, const ColumnPicture&) {

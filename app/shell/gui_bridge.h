@@ -1,7 +1,8 @@
 // The hand-off from the engine thread (and any other thread) to the GUI thread.
 //
 // Producers (any thread, chiefly the engine during its pass) only store into atomics and, at most
-// once per batch, write to an eventfd; they never block and never allocate:
+// once per batch, write to an eventfd; they never block and never allocate. While the engine is
+// in a pass, wake-ups for changed gadgets wait for its end, so one pass wakes the GUI once:
 //   - OnControlChanged marks a gadget dirty (the ControlTable's observer);
 //   - ColumnDrawn publishes a column's band value and lamp as one 64-bit word;
 //   - PostButtonMessage queues a click of a mode button on its release (single producer: the
@@ -36,6 +37,8 @@ class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster 
 
   void OnControlChanged(int gadget) override;
   void ColumnDrawn(int column, float band_value, int lamp, const ColumnPicture& picture) override;
+  void PassBegins() override;
+  void PassEnded() override;
   void PostButtonMessage(int gadget, ButtonMessage message) override;
 
   // What the consumer is told by Drain().
@@ -53,11 +56,14 @@ class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster 
   static constexpr int kWords = (gadget::kCount + 63) / 64;
   static constexpr int kClickSlots = 64;
 
-  void Wake();
+  void Wake();           // now, unless a wake-up is outstanding
+  void WakeAfterPass();  // at the end of the pass in progress, or now
 
   int fd_ = -1;
-  std::atomic<bool> wake_pending_{false};                        // an eventfd write is outstanding
-  std::atomic<bool> window_shown_{true};                         // see set_window_shown
+  std::atomic<bool> wake_pending_{false};     // an eventfd write is outstanding
+  std::atomic<bool> window_shown_{true};      // see set_window_shown
+  std::atomic<bool> in_pass_{false};          // the engine is between PassBegins and PassEnded
+  std::atomic<bool> wake_after_pass_{false};  // a wake-up waits for PassEnded
   std::array<std::atomic<std::uint64_t>, kWords> dirty_{};       // one bit per gadget
   std::array<std::atomic<std::uint64_t>, kChannels> columns_{};  // float bits << 32 | lamp
   // Click queue: single producer (engine), single consumer (GUI); indices grow forever.

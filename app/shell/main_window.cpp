@@ -23,21 +23,30 @@ QString Text(std::string_view s) {
 
 }  // namespace
 
-ColumnView::ColumnView(QWidget* parent) : QWidget(parent) {
+ColumnView::ColumnView(QWidget* parent)
+    : QWidget(parent), image_(ColumnPicture::kWidth, ColumnPicture::kHeight, QImage::Format_RGB32) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  image_.fill(Qt::black);
 }
 
 void ColumnView::Show(float band_value, int lamp) {
-  DrawColumn(picture_, band_value, lamp);
+  ColumnPicture next;
+  DrawColumn(next, band_value, lamp);
+  if (next.pixels == picture_.pixels) return;
+  picture_ = next;
+  for (int y = 0; y < ColumnPicture::kHeight; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
+    for (int x = 0; x < ColumnPicture::kWidth; ++x) {
+      const Rgb& p = picture_.at(x, y);
+      line[x] = qRgb(p.r, p.g, p.b);
+    }
+  }
   update();
 }
 
 void ColumnView::paintEvent(QPaintEvent*) {
-  static_assert(sizeof(Rgb) == 3, "column pixels are packed RGB888");
-  const QImage image(reinterpret_cast<const uchar*>(picture_.pixels.data()), ColumnPicture::kWidth,
-                     ColumnPicture::kHeight, ColumnPicture::kWidth * 3, QImage::Format_RGB888);
   QPainter painter(this);
-  painter.drawImage(rect(), image);
+  painter.drawImage(rect(), image_);
 }
 
 MainWindow::MainWindow(ControlTable& table)

@@ -6,6 +6,7 @@
 // straight into the table, then the matching signal tells the shell (the event handling).
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 #include <array>
 
@@ -19,7 +20,8 @@ class QScrollBar;
 
 namespace glimmerix::shell {
 
-// One spectrum column picture (gadgets 303..320); black until the engine draws it.
+// One spectrum column picture (gadgets 303..320); black until the engine draws it. Repainted
+// only when the drawn picture changes.
 class ColumnView : public QWidget {
  public:
   explicit ColumnView(QWidget* parent);
@@ -31,6 +33,7 @@ class ColumnView : public QWidget {
 
  private:
   ColumnPicture picture_{};
+  QImage image_;  // picture_ in the screen's 32-bit format
 };
 
 class MainWindow : public QWidget {

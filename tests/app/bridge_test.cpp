@@ -149,5 +149,47 @@ TEST(GuiBridge, AnEngineThreadPublishingWhileTheGuiDrainsLosesNoFinalState) {
   EXPECT_EQ(r.clicks.size(), static_cast<size_t>(kPasses / 100));
 }
 
+// One pass wakes the GUI once, at its end, however many gadgets it changed; a click still wakes it
+// at once.
+TEST(GuiBridge, APassWakesTheGuiOnceAtItsEndButAClickAtOnce) {
+  GuiBridge bridge;
+  ColumnPicture unused;
+  bridge.PassBegins();
+  bridge.OnControlChanged(5);
+  for (int c = 0; c < kChannels; ++c) bridge.ColumnDrawn(c, 1.0f, 0, unused);
+  EXPECT_FALSE(Readable(bridge.wake_fd())) << "woken in the middle of a pass";
+  bridge.PostButtonMessage(19, ButtonMessage::kUp);
+  EXPECT_TRUE(Readable(bridge.wake_fd()));
+  Recorder r;
+  bridge.Drain(r);
+  EXPECT_EQ(r.clicks, std::vector<int>{19});
+  bridge.ColumnDrawn(0, 2.0f, 1, unused);
+  EXPECT_FALSE(Readable(bridge.wake_fd()));
+  bridge.PassEnded();
+  EXPECT_TRUE(Readable(bridge.wake_fd()));
+  Recorder after;
+  bridge.Drain(after);
+  ASSERT_EQ(after.columns.size(), 1u);
+  EXPECT_EQ(after.columns[0], std::make_tuple(0, 2.0f, 1));
+  bridge.PassBegins();
+  bridge.PassEnded();
+  EXPECT_FALSE(Readable(bridge.wake_fd())) << "a pass that changed nothing woke the GUI";
+}
+
+// A change from another thread that meets the end of a pass is never left without a wake-up.
+TEST(GuiBridge, AChangeRacingTheEndOfAPassStillWakes) {
+  for (int round = 0; round < 2000; ++round) {
+    GuiBridge bridge;
+    std::thread engine([&] {
+      bridge.PassBegins();
+      bridge.PassEnded();
+    });
+    std::thread other([&] { bridge.OnControlChanged(5); });
+    engine.join();
+    other.join();
+    ASSERT_TRUE(Readable(bridge.wake_fd())) << "round " << round;
+  }
+}
+
 }  // namespace
 }  // namespace glimmerix::shell

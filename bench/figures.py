@@ -6,10 +6,12 @@
             hidden, then 60 s shown; peak resident memory (VmHWM); RUNS runs, median
   wakeups   main thread's context switches over 10 s, idle (silence, window hidden), and with
             music playing (window hidden), RUNS runs, median
+  threads   CPU % and context switches a second of each of the program's threads over
+            CPU_SECONDS (default 30 here), window hidden, then shown
   latency   onset of a 1 kHz burst written into the sink to the first report that lights the
             controller output following channel 11; median and p95 over BURSTS onsets
 
-    scripts/with-test-services bench/figures.py BUILD_DIR [startup|cpu|wakeups|latency ...]
+    scripts/with-test-services bench/figures.py BUILD_DIR [startup|cpu|wakeups|threads|latency ...]
 Environment: RUNS (default 5; cpu 3), BURSTS (default 60), CPU_SECONDS (default 60).
 """
 
@@ -195,6 +197,50 @@ def latency(build, bursts):
         prog.cleanup()
 
 
+def thread_stats(pid):
+    """{tid: (name, utime+stime ticks, context switches)} of every thread of pid."""
+    stats = {}
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
+                stat = f.read()
+            with open("/proc/%d/task/%s/status" % (pid, tid)) as f:
+                switches = sum(int(l.split()[1]) for l in f if "ctxt_switches" in l)
+        except FileNotFoundError:
+            continue
+        fields = stat[stat.rindex(")") + 2:].split()
+        stats[tid] = (stat[stat.index("(") + 1:stat.rindex(")")],
+                      int(fields[11]) + int(fields[12]), switches)
+    return stats
+
+
+def threads(build, seconds):
+    prog, player = g.start_program(build)
+    try:
+        if not g.wait_for(g.tray_icon, 10):
+            print("threads: no tray icon")
+            return
+        time.sleep(3)
+        for shown in (False, True):
+            if shown and not g.show_main_window():
+                print("threads: the window did not show")
+                return
+            time.sleep(3)
+            before, t = thread_stats(prog.pid()), time.monotonic()
+            time.sleep(seconds)
+            after, dt = thread_stats(prog.pid()), time.monotonic() - t
+            print("threads, window %s:" % ("shown" if shown else "hidden"))
+            for tid in sorted(after, key=int):
+                if tid in before:
+                    name, ticks, switches = after[tid]
+                    print("  %-8s %-16s cpu %5.2f %%  context switches/s %6.1f" %
+                          (tid, name, 100.0 * (ticks - before[tid][1]) / TICK / dt,
+                           (switches - before[tid][2]) / dt))
+    finally:
+        player.stop()
+        prog.cleanup()
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     which = sys.argv[2:] or ["startup", "wakeups", "latency", "cpu"]
@@ -206,6 +252,8 @@ def main():
             cpu(build, int(os.environ.get("RUNS", "3")), float(os.environ.get("CPU_SECONDS", 60)))
         elif w == "wakeups":
             wakeups(build, runs)
+        elif w == "threads":
+            threads(build, float(os.environ.get("CPU_SECONDS", 30)))
         elif w == "latency":
             latency(build, int(os.environ.get("BURSTS", "60")))
         sys.stdout.flush()

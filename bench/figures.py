@@ -8,10 +8,12 @@
             music playing (window hidden), RUNS runs, median
   threads   CPU % and context switches a second of each of the program's threads over
             CPU_SECONDS (default 30 here), window hidden, then shown
+  memory    resident memory by mapping (shared library, heap, ...) with the window shown,
+            from /proc/PID/smaps; the 25 largest
   latency   onset of a 1 kHz burst written into the sink to the first report that lights the
             controller output following channel 11; median and p95 over BURSTS onsets
 
-    scripts/with-test-services bench/figures.py BUILD_DIR [startup|cpu|wakeups|threads|latency ...]
+    scripts/with-test-services bench/figures.py BUILD_DIR [startup|cpu|wakeups|threads|memory|latency ...]
 Environment: RUNS (default 5; cpu 3), BURSTS (default 60), CPU_SECONDS (default 60).
 """
 
@@ -241,6 +243,32 @@ def threads(build, seconds):
         prog.cleanup()
 
 
+def memory(build):
+    prog, player = g.start_program(build)
+    try:
+        if not g.wait_for(g.tray_icon, 10) or not g.show_main_window():
+            print("memory: no window")
+            return
+        time.sleep(4)
+        pid = prog.pid()
+        rss, mapping = {}, "[anon]"
+        with open("/proc/%d/smaps" % pid) as f:
+            for line in f:
+                parts = line.split()
+                if ":" not in parts[0] or "-" in parts[0]:
+                    mapping = os.path.basename(parts[5]) if len(parts) > 5 else "[anon]"
+                elif parts[0] == "Rss:":
+                    rss[mapping] = rss.get(mapping, 0) + int(parts[1])
+        print("memory: VmHWM %s KiB, VmRSS %s KiB, RssAnon %s KiB" %
+              (g.proc_status(pid, "VmHWM"), g.proc_status(pid, "VmRSS"),
+               g.proc_status(pid, "RssAnon")))
+        for name, kib in sorted(rss.items(), key=lambda kv: -kv[1])[:25]:
+            print("  %7d KiB  %s" % (kib, name))
+    finally:
+        player.stop()
+        prog.cleanup()
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     which = sys.argv[2:] or ["startup", "wakeups", "latency", "cpu"]
@@ -252,6 +280,8 @@ def main():
             cpu(build, int(os.environ.get("RUNS", "3")), float(os.environ.get("CPU_SECONDS", 60)))
         elif w == "wakeups":
             wakeups(build, runs)
+        elif w == "memory":
+            memory(build)
         elif w == "threads":
             threads(build, float(os.environ.get("CPU_SECONDS", 30)))
         elif w == "latency":

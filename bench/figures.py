@@ -17,6 +17,7 @@
 Environment: RUNS (default 5; cpu 3), BURSTS (default 60), CPU_SECONDS (default 60).
 """
 
+import contextlib
 import os
 import subprocess
 import sys
@@ -54,6 +55,23 @@ def startup(build, runs):
                                                                max(times)))
 
 
+@contextlib.contextmanager
+def program_in_tray(build, what, music=True):
+    """The program started as g.start_program does; yields it once its tray icon is in place, or
+    None (with a message) when it never is. Stops the music and cleans up afterwards."""
+    prog, player = g.start_program(build, music)
+    try:
+        if g.wait_for(g.tray_icon, 10):
+            yield prog
+        else:
+            print("%s: no tray icon" % what)
+            yield None
+    finally:
+        if player:
+            player.stop()
+        prog.cleanup()
+
+
 def cpu_percent(pid, seconds):
     a = g.cpu_ticks(pid)
     t = time.monotonic()
@@ -64,10 +82,8 @@ def cpu_percent(pid, seconds):
 def cpu(build, runs, seconds):
     hidden, shown, hwm = [], [], []
     for _ in range(runs):
-        prog, player = g.start_program(build)
-        try:
-            if not g.wait_for(g.tray_icon, 10):
-                print("cpu: no tray icon")
+        with program_in_tray(build, "cpu") as prog:
+            if not prog:
                 continue
             time.sleep(5)
             hidden.append(cpu_percent(prog.pid(), seconds))
@@ -79,9 +95,6 @@ def cpu(build, runs, seconds):
             hwm.append(g.proc_status(prog.pid(), "VmHWM"))
             if len(prog.hid.received()) < 100:
                 print("cpu: the controller received almost nothing")
-        finally:
-            player.stop()
-            prog.cleanup()
     print("cpu %% of one core, window hidden: runs %s" % ["%.2f" % v for v in hidden])
     print("cpu %% of one core, window shown:  runs %s" % ["%.2f" % v for v in shown])
     print("peak resident KiB (VmHWM):        runs %s" % hwm)
@@ -90,9 +103,9 @@ def cpu(build, runs, seconds):
               (g.median(hidden), g.median(shown), g.median(hwm) / 1024))
 
 
-def switches(pid):
-    """Voluntary and involuntary context switches of the main thread."""
-    with open("/proc/%d/task/%d/status" % (pid, pid)) as f:
+def switches(pid, tid=None):
+    """Voluntary and involuntary context switches of a thread (the main thread by default)."""
+    with open("/proc/%d/task/%d/status" % (pid, tid or pid)) as f:
         v = {l.split(":")[0]: int(l.split()[1]) for l in f if "ctxt_switches" in l}
     return v["voluntary_ctxt_switches"], v["nonvoluntary_ctxt_switches"]
 
@@ -101,23 +114,18 @@ def wakeups(build, runs):
     for music in (False, True):
         counts, polls = [], []
         for _ in range(runs):
-            prog, player = g.start_program(build, music)
-            try:
-                g.wait_for(g.tray_icon, 10)
+            with program_in_tray(build, "wakeups", music) as prog:
+                if not prog:
+                    continue
                 time.sleep(3)
-                v0, n0 = switches(prog.pid())
+                before = sum(switches(prog.pid()))
                 time.sleep(10)
-                v1, n1 = switches(prog.pid())
-                counts.append((v1 - v0) + (n1 - n0))
+                counts.append(sum(switches(prog.pid())) - before)
                 # The event loop's own wake-ups: returns from poll() on the main thread.
                 trace = subprocess.run(["timeout", "10", "strace", "-e", "trace=poll,ppoll",
                                         "-p", str(prog.pid())], capture_output=True,
                                        text=True).stderr
                 polls.append(sum(1 for l in trace.splitlines() if l.startswith(("poll", "ppoll"))))
-            finally:
-                if player:
-                    player.stop()
-                prog.cleanup()
         what = "music playing" if music else "silence"
         print("main-thread context switches in 10 s, %s, window hidden: runs %s, median %s" %
               (what, counts, g.median(counts)))
@@ -206,21 +214,18 @@ def thread_stats(pid):
         try:
             with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
                 stat = f.read()
-            with open("/proc/%d/task/%s/status" % (pid, tid)) as f:
-                switches = sum(int(l.split()[1]) for l in f if "ctxt_switches" in l)
+            count = sum(switches(pid, int(tid)))
         except FileNotFoundError:
             continue
         fields = stat[stat.rindex(")") + 2:].split()
         stats[tid] = (stat[stat.index("(") + 1:stat.rindex(")")],
-                      int(fields[11]) + int(fields[12]), switches)
+                      int(fields[11]) + int(fields[12]), count)
     return stats
 
 
 def threads(build, seconds):
-    prog, player = g.start_program(build)
-    try:
-        if not g.wait_for(g.tray_icon, 10):
-            print("threads: no tray icon")
+    with program_in_tray(build, "threads") as prog:
+        if not prog:
             return
         time.sleep(3)
         for shown in (False, True):
@@ -234,19 +239,15 @@ def threads(build, seconds):
             print("threads, window %s:" % ("shown" if shown else "hidden"))
             for tid in sorted(after, key=int):
                 if tid in before:
-                    name, ticks, switches = after[tid]
+                    name, ticks, count = after[tid]
                     print("  %-8s %-16s cpu %5.2f %%  context switches/s %6.1f" %
                           (tid, name, 100.0 * (ticks - before[tid][1]) / TICK / dt,
-                           (switches - before[tid][2]) / dt))
-    finally:
-        player.stop()
-        prog.cleanup()
+                           (count - before[tid][2]) / dt))
 
 
 def memory(build):
-    prog, player = g.start_program(build)
-    try:
-        if not g.wait_for(g.tray_icon, 10) or not g.show_main_window():
+    with program_in_tray(build, "memory") as prog:
+        if not prog or not g.show_main_window():
             print("memory: no window")
             return
         time.sleep(4)
@@ -264,9 +265,6 @@ def memory(build):
                g.proc_status(pid, "RssAnon")))
         for name, kib in sorted(rss.items(), key=lambda kv: -kv[1])[:25]:
             print("  %7d KiB  %s" % (kib, name))
-    finally:
-        player.stop()
-        prog.cleanup()
 
 
 def main():

@@ -127,7 +127,6 @@ bool AudioCapture::Open() {
     opened_at_ = Clock::now();
     streams_opened_.fetch_add(1, std::memory_order_acq_rel);
     backend_.store(Backend::kSoundServer, std::memory_order_release);
-    streaming_.store(true, std::memory_order_release);
     return true;
   }
   live_.EndStream();
@@ -166,14 +165,12 @@ bool AudioCapture::OpenPortAudio() {
   opened_at_ = Clock::now();
   streams_opened_.fetch_add(1, std::memory_order_acq_rel);
   backend_.store(Backend::kPortAudio, std::memory_order_release);
-  streaming_.store(true, std::memory_order_release);
   return true;
 }
 
 void AudioCapture::Close() {
   if (backend_.load(std::memory_order_relaxed) == Backend::kNone) return;
   live_.EndStream();
-  streaming_.store(false, std::memory_order_release);
   backend_.store(Backend::kNone, std::memory_order_release);
   if (pulse_.is_open()) {
     pulse_.Close();

@@ -65,7 +65,7 @@ class AudioCapture : public SpectrumSource {
   void Fetch(float* fft) override;
 
   // A stream is open and running.
-  bool streaming() const { return streaming_.load(std::memory_order_acquire); }
+  bool streaming() const { return backend() != Backend::kNone; }
   // The stream delivers: a fetch now reads real samples, not silence.
   bool receiving() const { return live_.fresh(Clock::now()); }
   int streams_opened() const { return streams_opened_.load(std::memory_order_acquire); }
@@ -97,7 +97,6 @@ class AudioCapture : public SpectrumSource {
   void* stream_ = nullptr;             // PaStream*, background thread only
   Clock::time_point opened_at_{};      // background thread only
   std::atomic<bool> finished_{false};  // the stream ended or failed (set by PortAudio's thread)
-  std::atomic<bool> streaming_{false};
   std::atomic<int> streams_opened_{0};
   std::atomic<Backend> backend_{Backend::kNone};
   // Engine thread (Fetch) writes, the background thread reads: steady-clock ticks.

@@ -86,6 +86,7 @@ Engine::Engine(ControlTable& controls, EngineShared& shared, const EnginePorts& 
 
 void Engine::UpdateSpectrum(std::stop_token stop) {
   while (!stop.stop_requested()) {
+    if (ports_.spectrum) ports_.spectrum->Collect();
     RunPass();
     if (!stop.stop_requested()) Sleep(kPassSleepMs);
   }

@@ -77,8 +77,8 @@ class Engine {
   // One pass, steps 1 to 13 (the rest that follows a pass is UpdateSpectrum's).
   void RunPass();
 
-  // The thread body: passes 50 ms apart until a stop is requested. The pass in progress always
-  // finishes; nothing is sent after this returns.
+  // The thread body: passes 50 ms apart, each preceded by the spectrum source's Collect(), until a
+  // stop is requested. The pass in progress always finishes; nothing is sent after this returns.
   void UpdateSpectrum(std::stop_token stop);
 
   // --- observation, engine thread only ---

@@ -16,6 +16,10 @@ inline constexpr int kSpectrumBins = 2048;
 class SpectrumSource {
  public:
   virtual ~SpectrumSource() = default;
+  // Engine thread, just before each pass and not part of it: takes in what the recording has
+  // delivered since the last call, so that the pass's Fetch() reads it. Never waits; unlike the
+  // pass it may allocate (a sound library's own bookkeeping). Most sources have nothing to do.
+  virtual void Collect() {}
   virtual void Fetch(float* fft /* kSpectrumBins floats */) = 0;
 };
 

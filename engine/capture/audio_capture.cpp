@@ -62,25 +62,20 @@ void AudioCapture::Stop() {
   supervisor_ = std::jthread();
 }
 
-void AudioCapture::Fetch(float* fft) {
-  const Clock::time_point now = Clock::now();
-  const Clock::rep ticks = now.time_since_epoch().count();
-  const Clock::rep previous = last_fetch_.exchange(ticks, std::memory_order_relaxed);
-  if (previous != 0) fetch_period_.store(ticks - previous, std::memory_order_relaxed);
-  live_.Fetch(fft, now);
+void AudioCapture::Collect() {
+  last_collect_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+  if (backend_.load(std::memory_order_acquire) != Backend::kSoundServer) return;
+  std::unique_lock recording(recording_mutex_, std::try_to_lock);
+  if (recording.owns_lock()) pulse_.Pump();
 }
 
-AudioCapture::Clock::time_point AudioCapture::NextPump(Clock::time_point now,
-                                                       Clock::time_point last_fetch,
-                                                       Clock::duration fetch_period) {
-  const Clock::duration lead = kPumpLead;
-  if (fetch_period <= lead || fetch_period > std::chrono::seconds(1) ||
-      now - last_fetch > 3 * fetch_period) {
-    return now + kPumpInterval;
-  }
-  Clock::time_point next = last_fetch + fetch_period - lead;
-  if (next <= now) next += ((now - next) / fetch_period + 1) * fetch_period;
-  return next;
+void AudioCapture::Fetch(float* fft) {
+  live_.Fetch(fft, Clock::now());
+}
+
+bool AudioCapture::EngineCollects(Clock::time_point now) const {
+  const Clock::rep last = last_collect_.load(std::memory_order_relaxed);
+  return last != 0 && now - Clock::time_point(Clock::duration(last)) <= kCollectorGone;
 }
 
 void AudioCapture::DeliverFromServer(void* self, const float* samples, std::size_t count) {
@@ -91,23 +86,31 @@ void AudioCapture::Run(std::stop_token stop) {
   QuietSoundLibraries();
   Clock::time_point next_attempt = Clock::now();
   while (!stop.stop_requested()) {
-    const Clock::time_point now = Clock::now();
+    Clock::time_point wake = next_attempt;
     if (backend_.load(std::memory_order_relaxed) == Backend::kNone) {
-      if (now >= next_attempt) {
+      if (Clock::now() >= next_attempt) {
         Open();
         next_attempt = Clock::now() + kReopenInterval;
+        wake = backend_.load(std::memory_order_relaxed) == Backend::kNone ? next_attempt
+                                                                          : Clock::now();
       }
     } else {
-      pulse_.Pump();
-      const Clock::time_point last = std::max(opened_at_, live_.last_delivery());
-      if (Ended() || now - last > kReopenAfterSilence) Close();
-    }
-    Clock::time_point wake = Clock::now() + std::chrono::milliseconds(50);
-    if (pulse_.is_open()) {
-      wake =
-          NextPump(Clock::now(),
-                   Clock::time_point(Clock::duration(last_fetch_.load(std::memory_order_relaxed))),
-                   Clock::duration(fetch_period_.load(std::memory_order_relaxed)));
+      bool ended = false;
+      bool collecting_here = false;
+      {
+        std::lock_guard recording(recording_mutex_);
+        const Clock::time_point now = Clock::now();
+        collecting_here = pulse_.is_open() && !EngineCollects(now);
+        if (collecting_here) pulse_.Pump();
+        const Clock::time_point last = std::max(opened_at_, live_.last_delivery());
+        ended = Ended() || now - last > kReopenAfterSilence;
+      }
+      if (ended) {
+        Close();
+        continue;
+      }
+      wake = Clock::now() + (collecting_here ? Clock::duration(kCollectInterval)
+                                             : Clock::duration(kWatchInterval));
     }
     std::unique_lock lock(wake_mutex_);
     wake_.wait_until(lock, stop, wake, [] { return false; });
@@ -122,6 +125,7 @@ bool AudioCapture::Ended() {
 }
 
 bool AudioCapture::Open() {
+  std::lock_guard recording(recording_mutex_);
   live_.BeginStream();  // no callback runs yet: this thread is the ring's writer
   if (pulse_.Open(static_cast<unsigned>(kSampleRate), kPulseFragmentFrames, kServerTimeout)) {
     opened_at_ = Clock::now();
@@ -170,6 +174,7 @@ bool AudioCapture::OpenPortAudio() {
 
 void AudioCapture::Close() {
   if (backend_.load(std::memory_order_relaxed) == Backend::kNone) return;
+  std::lock_guard recording(recording_mutex_);
   live_.EndStream();
   backend_.store(Backend::kNone, std::memory_order_release);
   if (pulse_.is_open()) {

@@ -1,11 +1,11 @@
 // Live capture from the default recording device: 22050 Hz, mono, 32-bit float.
 //
 // The recording is taken from the sound server (PulseAudio, or PipeWire's pulse server) through
-// its own client library, with no ALSA plug-ins loaded. The background thread collects what the
-// server sent once per engine pass, kPumpLead before the fetch it expects next (the engine's pace
-// is learnt from its fetches), so the engine reads fresh samples while the capture wakes no more
-// often than the engine, whatever pace the server sends at. Where no sound server answers, it is
-// taken through PortAudio from ALSA's (or JACK's) default device instead.
+// its own client library, with no ALSA plug-ins loaded. The engine thread takes in what the server
+// sent in its Collect() just before each pass, so the pass reads fresh samples and no other thread
+// wakes for them; while nothing collects (no engine running) the background thread collects every
+// kCollectInterval itself. Where no sound server answers, the recording is taken through PortAudio
+// from ALSA's (or JACK's) default device instead, whose own thread delivers.
 //
 // Start() returns at once; a background thread opens the recording (which can take a few hundred
 // ms) and keeps it open: when the stream reports an error or finishes, or delivers nothing for
@@ -17,9 +17,10 @@
 // PortAudio's, ALSA's and JACK's diagnostics are kept off stderr (ALSA's error handler and JACK's
 // message functions are replaced process-wide on first use).
 //
-// Threads: Start() and Stop() from one controlling thread (the main thread); Fetch() from the
-// engine thread only, concurrently with everything else; it never blocks and never allocates.
-// Status accessors from any thread. All sound library calls happen on the background thread.
+// Threads: Start() and Stop() from one controlling thread (the main thread); Collect() and Fetch()
+// from the engine thread only, concurrently with everything else; neither ever waits, and Fetch()
+// never allocates. Status accessors from any thread. Opening and closing happen on the background
+// thread.
 #pragma once
 
 #include <atomic>
@@ -41,10 +42,12 @@ class AudioCapture : public SpectrumSource {
   static constexpr std::chrono::milliseconds kReopenInterval{2000};
   static constexpr unsigned long kFramesPerBuffer = 256;  // PortAudio's blocks, ~11.6 ms
   static constexpr unsigned kPulseFragmentFrames = 512;   // the sound server's, ~23 ms
-  // The sound server's recording is collected this long before each expected fetch; every
-  // kPumpInterval while nothing fetches.
-  static constexpr std::chrono::milliseconds kPumpLead{4};
-  static constexpr std::chrono::milliseconds kPumpInterval{20};
+  // While the engine collects, the background thread only watches the stream, this often;
+  // collections further apart than kCollectorGone mean no engine collects, and the background
+  // thread collects every kCollectInterval itself.
+  static constexpr std::chrono::milliseconds kWatchInterval{250};
+  static constexpr std::chrono::milliseconds kCollectorGone{200};
+  static constexpr std::chrono::milliseconds kCollectInterval{20};
   static constexpr std::chrono::milliseconds kServerTimeout{3000};  // connecting, at most
 
   // Which client library the open recording goes through.
@@ -61,6 +64,9 @@ class AudioCapture : public SpectrumSource {
   // progress to finish; safe to call when not started and more than once.
   void Stop();
 
+  // Engine thread: takes in what the sound server has sent since the last call. Returns at once,
+  // without collecting, while the background thread is opening or closing the recording.
+  void Collect() override;
   // Engine thread: the spectrum of the newest 4096 samples, or zeros (see LiveSpectrum).
   void Fetch(float* fft) override;
 
@@ -72,11 +78,6 @@ class AudioCapture : public SpectrumSource {
   Backend backend() const { return backend_.load(std::memory_order_acquire); }
 
   using Clock = LiveSpectrum::Clock;
-  // When to collect the recording next, at or after now: kPumpLead before the fetch expected
-  // after last_fetch (one fetch_period later, or a whole number of periods), or now +
-  // kPumpInterval when fetches have not come for three periods or no period is known.
-  static Clock::time_point NextPump(Clock::time_point now, Clock::time_point last_fetch,
-                                    Clock::duration fetch_period);
 
  private:
   struct PaHooks;  // PortAudio's callbacks
@@ -85,7 +86,9 @@ class AudioCapture : public SpectrumSource {
   bool Open();  // background thread
   bool OpenPortAudio();
   void Close();  // background thread
-  bool Ended();  // background thread: the open stream has failed or finished
+  bool Ended();  // background thread, recording_mutex_ held: the stream has failed or finished
+  // The engine's Collect() has run within kCollectorGone before now.
+  bool EngineCollects(Clock::time_point now) const;
   static void DeliverFromServer(void* self, const float* samples, std::size_t count);
 
   LiveSpectrum live_;
@@ -93,15 +96,17 @@ class AudioCapture : public SpectrumSource {
   std::jthread supervisor_;
   std::mutex wake_mutex_;  // guards nothing but the supervisor's timed wait
   std::condition_variable_any wake_;
-  PulseRecording pulse_{&AudioCapture::DeliverFromServer, this};  // background thread only
+  // Guards pulse_, and the writing side of live_'s ring while the sound server records (the
+  // engine thread's and the background thread's collections, an open and a close).
+  std::mutex recording_mutex_;
+  PulseRecording pulse_{&AudioCapture::DeliverFromServer, this};
   void* stream_ = nullptr;             // PaStream*, background thread only
   Clock::time_point opened_at_{};      // background thread only
   std::atomic<bool> finished_{false};  // the stream ended or failed (set by PortAudio's thread)
   std::atomic<int> streams_opened_{0};
   std::atomic<Backend> backend_{Backend::kNone};
-  // Engine thread (Fetch) writes, the background thread reads: steady-clock ticks.
-  std::atomic<Clock::rep> last_fetch_{0};
-  std::atomic<Clock::rep> fetch_period_{0};
+  // Steady-clock ticks of the engine's last Collect(); 0 before the first.
+  std::atomic<Clock::rep> last_collect_{0};
 };
 
 }  // namespace glimmerix

@@ -6,8 +6,9 @@
 //   - the live stream has delivered nothing yet, or nothing for more than kStallSilence.
 // While fewer than 4096 samples have arrived since the stream began, zeros stand before them.
 //
-// Threads: one writer (the audio callback while a stream runs; the opening thread calls
-// BeginStream/EndStream while no callback can run) and one fetching thread (the engine).
+// Threads: one writer at a time (the audio callback while a stream runs, or whoever collects
+// under the owner's lock; the opening thread calls BeginStream/EndStream while no delivery can
+// run) and one fetching thread (the engine).
 // Deliver() and Fetch() never block and never allocate. Times are steady-clock time points passed
 // in by the caller, so recorded samples can be replayed at their own pace.
 #pragma once

@@ -23,11 +23,12 @@ struct PulseRecording::Hooks {
       static_cast<PulseRecording*>(user)->failed_ = true;
     }
   }
-  // Each libpulse call checks for a fork with a system call, so blocks are taken with as few
-  // calls as there are: peek, hand over, drop, until a peek finds nothing.
-  static void Readable(pa_stream* stream, std::size_t, void* user) {
+  // Each libpulse call checks for a fork with a system call, and a server may send a thousand
+  // small blocks a second, so each block costs one peek and one drop and nothing more: the
+  // readable length told here says when everything has been taken.
+  static void Readable(pa_stream* stream, std::size_t readable, void* user) {
     auto* self = static_cast<PulseRecording*>(user);
-    for (;;) {
+    while (readable > 0) {
       const void* data = nullptr;
       std::size_t bytes = 0;
       if (pa_stream_peek(stream, &data, &bytes) < 0) {
@@ -38,6 +39,7 @@ struct PulseRecording::Hooks {
       // No data with a length is a hole in the recording: it is skipped.
       if (data) self->sink_(self->user_, static_cast<const float*>(data), bytes / sizeof(float));
       pa_stream_drop(stream);
+      readable -= std::min(readable, bytes);
     }
   }
 };

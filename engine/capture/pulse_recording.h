@@ -2,13 +2,14 @@
 // spoken by PulseAudio and by PipeWire's pulse server), mono 32-bit float at the asked rate.
 //
 // Nothing but libpulse is loaded (no ALSA device enumeration, no plug-in threads), and the
-// recording runs on no thread of its own: the owning thread calls Pump() at its own pace and takes
+// recording runs on no thread of its own: the owner calls Pump() at its own pace and takes
 // everything the server has sent since in one go. The server may send in blocks of a few ms (it
-// follows the sink or source it records from); pumping every 20-25 ms costs the client 40-50
-// wake-ups a second whatever that pace. A sound server is never started on the program's behalf.
+// follows the sink or source it records from); each block costs a few system calls whatever the
+// pace of Pump(), each Pump() a handful more. A sound server is never started on the program's
+// behalf.
 //
-// Threads: every call, and the sink, on the one owning thread. The samples handed to the sink are
-// valid only during its call.
+// Threads: one thread at a time (the owner serialises its threads' calls); the sink runs on the
+// calling thread, within Pump(). The samples handed to the sink are valid only during its call.
 #pragma once
 
 #include <chrono>

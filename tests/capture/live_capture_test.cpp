@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -56,13 +57,18 @@ TEST_F(LiveCapture, SineReachesItsBinQuicklyAndSilenceReturns) {
   // Includes starting the player, which on a loaded machine takes a few hundred ms by itself.
   const auto took = WaitFor([&] { return Bin186() >= 0.47f; }, 2s);
   EXPECT_LE(took, 1000ms) << "1 kHz reached bin 186 only after " << took.count() << " ms";
-  float peak = 0;
+  // The typical reading of 20: a gap in the test player's own playback (its buffer is short)
+  // may spoil one or two.
+  std::vector<double> bins, totals;
   for (int i = 0; i < 20; ++i) {
-    peak = std::max(peak, Bin186());
+    bins.push_back(Bin186());
+    totals.push_back(now.total());
     std::this_thread::sleep_for(20ms);
   }
-  EXPECT_NEAR(peak, 0.4817, 0.01);
-  EXPECT_NEAR(now.total(), 1.045, 0.05);
+  std::nth_element(bins.begin(), bins.begin() + 10, bins.end());
+  std::nth_element(totals.begin(), totals.begin() + 10, totals.end());
+  EXPECT_NEAR(bins[10], 0.4817, 0.01);
+  EXPECT_NEAR(totals[10], 1.045, 0.05);
 
   player.Stop();
   EXPECT_LT(WaitFor([&] { return Silent(); }, 1s), 500ms) << "silence did not return";
@@ -70,6 +76,41 @@ TEST_F(LiveCapture, SineReachesItsBinQuicklyAndSilenceReturns) {
   EXPECT_FALSE(capture.streaming());
   Silent();
   EXPECT_EQ(now.total(), 0.0) << "a stopped capture reads silence";
+}
+
+// The engine takes in the recording itself just before each pass; when it stops doing so, the
+// capture's own thread takes over, and the stream is neither starved nor reopened.
+TEST_F(LiveCapture, CollectedByTheEngineAndWithoutIt) {
+  capture.Start();
+  ASSERT_LT(WaitFor([&] { return capture.streaming(); }, 5s), 5s) << "the stream never opened";
+  ASSERT_TRUE(testing::WaitForSinkSettled(5s));
+  Player player(testing::SineSamples(1000.0, 1.0, 8.0), 200);
+  const auto heard = WaitFor(
+      [&] {
+        std::this_thread::sleep_for(40ms);
+        capture.Collect();
+        return Bin186() >= 0.47f;
+      },
+      2s);
+  ASSERT_LT(heard, 2s) << "the engine's collections bring nothing in";
+  int passes = 0, loud = 0;
+  for (; passes < 20; ++passes) {  // one second at the engine's pace
+    std::this_thread::sleep_for(50ms);
+    capture.Collect();
+    loud += Bin186() >= 0.47f;
+  }
+  // A pass or two may still catch a gap in the test player's own playback.
+  EXPECT_GE(loud, passes - 4) << "collected passes read stale or no samples";
+
+  loud = 0;
+  for (passes = 0; passes < 60; ++passes) {  // three seconds without collections
+    std::this_thread::sleep_for(50ms);
+    loud += Bin186() >= 0.47f;
+  }
+  EXPECT_GE(loud, passes - 10) << "nothing arrives once the engine stops collecting";
+  EXPECT_EQ(capture.streams_opened(), 1) << "the stream was reopened";
+  player.Stop();
+  capture.Stop();
 }
 
 // The sound libraries' start-up chatter (ALSA, JACK) stays off the terminal, also on a reopen.

@@ -55,9 +55,11 @@ void EndProcess(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
-Player::Player(const std::vector<float>& samples) : path_(WriteRawSamples(samples)) {
+Player::Player(const std::vector<float>& samples, int latency_ms)
+    : path_(WriteRawSamples(samples)) {
+  const std::string latency = "--latency-msec=" + std::to_string(latency_ms);
   pid_ = Spawn({"pacat", "--playback", "--raw", "--format=float32le", "--rate=22050",
-                "--channels=1", "--latency-msec=10", path_});
+                "--channels=1", latency, path_});
 }
 
 void Player::Stop() {

@@ -14,11 +14,13 @@ namespace glimmerix::testing {
 // True when the private sound server is up (the test should skip otherwise).
 bool TestServicesPresent();
 
-// Plays mono 22050 Hz float samples into the default sink with pacat (10 ms latency) until
+// Plays mono 22050 Hz float samples into the default sink with pacat until
 // destroyed or Stop().
 class Player {
  public:
-  explicit Player(const std::vector<float>& samples);
+  // latency_ms is the player's own buffer: short ones start the sound sooner, long ones keep it
+  // free of gaps when the machine is busy.
+  explicit Player(const std::vector<float>& samples, int latency_ms = 10);
   ~Player() { Stop(); }
   Player(const Player&) = delete;
   Player& operator=(const Player&) = delete;
@@ -46,8 +48,8 @@ bool StartSoundServer();
 // timeout) for the default sink's latency to drop under 50 ms; true when it did.
 bool WaitForSinkSettled(std::chrono::milliseconds timeout);
 
-// Polls pred every 10 ms (plus the time pred takes) until it holds or timeout passes; returns the time it took, or
-// timeout + 1 ms when it never held.
+// Polls pred every 10 ms (plus the time pred takes) until it holds or timeout passes; returns the
+// time it took, or timeout + 1 ms when it never held.
 std::chrono::milliseconds WaitFor(const std::function<bool()>& pred,
                                   std::chrono::milliseconds timeout);
 

@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/capture/audio_capture.h"
 #include "engine/capture/live_spectrum.h"
 #include "engine/capture/sample_ring.h"
 #include "engine/capture/spectrum_analyzer.h"
@@ -217,34 +216,6 @@ TEST(LiveSpectrum, FetchesWhileTheCallbackDelivers) {
   }
   done = true;
   writer.join();
-}
-
-}  // namespace
-}  // namespace glimmerix
-
-namespace glimmerix {
-namespace {
-
-// The recording is collected just before the engine's next fetch, never in the past (a busy loop)
-// and never later than one period away; without a steady pace it is collected every 20 ms.
-TEST(CapturePumpSchedule, JustBeforeTheNextFetchAndNeverInThePast) {
-  using namespace std::chrono_literals;
-  using Clock = AudioCapture::Clock;
-  const Clock::time_point t0 = Clock::now();
-  const auto period = 50ms;
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 10ms, t0, period), t0 + 46ms);
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 46ms, t0, period), t0 + 96ms) << "pumped at 46: next one";
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 47ms, t0, period), t0 + 96ms) << "fetch is late";
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 120ms, t0, period), t0 + 146ms);
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 10ms, t0, 0ns), t0 + 30ms) << "no pace known yet";
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 10ms, t0, 3ms), t0 + 30ms) << "faster than the lead";
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 10ms, t0, 2s), t0 + 30ms) << "no steady pace";
-  EXPECT_EQ(AudioCapture::NextPump(t0 + 151ms, t0, period), t0 + 171ms) << "fetches stopped";
-  for (auto now = t0; now < t0 + 150ms; now += 1ms) {
-    const auto next = AudioCapture::NextPump(now, t0, period);
-    ASSERT_GT(next, now);
-    ASSERT_LE(next - now, period);
-  }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // What a pass sends: the USB reports with their packing, Bright and Step, the parallel port.
 #include <gtest/gtest.h>
 
+#include <stop_token>
+#include <string>
+#include <vector>
 
 #include "tests/engine/engine_harness.h"
 
@@ -24,8 +27,8 @@ TEST(Packing, ChannelFiveOnPD0AndPB0) {
 
 TEST(Packing, EveryOutputHasItsOwnBit) {
   // Output i alone on: the bit table, group by group.
-  const std::array<int, kChannels> expected = {0x81, 0x82, 0x84, 0x88, 0x90, 0xA0,  // D
-                                               0x60, 0x48, 0x42, 0x41, 0x50, 0x44,  // B
+  const std::array<int, kChannels> expected = {0x81, 0x82, 0x84, 0x88, 0x90, 0xA0,   // D
+                                               0x60, 0x48, 0x42, 0x41, 0x50, 0x44,   // B
                                                0x20, 0x10, 0x08, 0x04, 0x01, 0x02};  // C
   for (int i = 0; i < kChannels; ++i) {
     std::array<int, kChannels + 1> usb{};
@@ -62,9 +65,10 @@ TEST(Sending, FirstPassSendsPortsThenBrightAndStep) {
 }
 
 TEST(Sending, StepAndBrightCommandBytes) {
-  const std::vector<std::tuple<int, int, std::vector<int>>> cases = {
-      {15, 255, {0xCF, 0xDF, 0xEF}}, {0, 0, {0xC0, 0xD0, 0xE0}},
-      {0, 0x5A, {0xC0, 0xDA, 0xE5}}, {0, 16, {0xC0, 0xD0, 0xE1}}};
+  const std::vector<std::tuple<int, int, std::vector<int>>> cases = {{15, 255, {0xCF, 0xDF, 0xEF}},
+                                                                     {0, 0, {0xC0, 0xD0, 0xE0}},
+                                                                     {0, 0x5A, {0xC0, 0xDA, 0xE5}},
+                                                                     {0, 16, {0xC0, 0xD0, 0xE1}}};
   for (const auto& [bright, step, bytes] : cases) {
     Harness h;
     h.controls.set_value(gadget::kBrightBar, bright);
@@ -146,6 +150,27 @@ TEST(Pass, AllocatesNothing) {
     h.engine.RunPass();
     EXPECT_EQ(AllocationCount() - before, 0) << "mode " << mode;
   }
+}
+
+// The engine thread takes the recording in just before each pass and never inside one, so each
+// pass reads what arrived during the sleep before it.
+TEST(EngineThread, CollectsTheRecordingBeforeEveryPass) {
+  struct Collecting : Harness {
+    std::stop_source stop;
+    int sleeps = 0;
+    void Collect() override { events.push_back({"collect"}); }
+    void SleepMs(int ms) override {
+      Harness::SleepMs(ms);
+      if (++sleeps == 3) stop.request_stop();
+    }
+  } h;
+  h.engine.UpdateSpectrum(h.stop.get_token());
+  std::vector<std::string> order;
+  for (const Event& e : h.events)
+    if (e.what == "collect" || e.what == "sleep") order.push_back(e.what);
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"collect", "sleep", "collect", "sleep", "collect", "sleep"}));
+  EXPECT_EQ(h.events.front().what, "collect");
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace glimmerix {
@@ -103,30 +106,84 @@ void X11KeyboardLamps::RestoreLockLEDs() {
 }
 
 X11HotKeys::X11HotKeys() {
-  Display* d = x_.display();
-  if (!d) return;
-  auto code = [d](KeySym sym) { return static_cast<unsigned>(XKeysymToKeycode(d, sym)); };
-  const KeySym syms[6][2] = {{XK_Shift_L, XK_Shift_R}, {XK_Alt_L, XK_Alt_R}, {XK_F5, NoSymbol},
-                             {XK_F6, NoSymbol},        {XK_F7, NoSymbol},    {XK_F8, NoSymbol}};
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) return;
+  connection_ = xcb_connect(name, nullptr);
+  if (xcb_connection_has_error(connection_)) {
+    xcb_disconnect(connection_);
+    connection_ = nullptr;
+    return;
+  }
+  // Keysym to keycode as Xlib's XKeysymToKeycode does it: the first keycode carrying the keysym,
+  // looking through the keymap's first column, then its second, and so on.
+  const xcb_setup_t* setup = xcb_get_setup(connection_);
+  const int first = setup->min_keycode, count = setup->max_keycode - setup->min_keycode + 1;
+  xcb_get_keyboard_mapping_reply_t* mapping = xcb_get_keyboard_mapping_reply(
+      connection_, xcb_get_keyboard_mapping(connection_, setup->min_keycode, count), nullptr);
+  if (!mapping) return;
+  const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping);
+  const int columns = mapping->keysyms_per_keycode;
+  const int listed = xcb_get_keyboard_mapping_keysyms_length(mapping);
+  auto code = [&](xcb_keysym_t sym) -> unsigned {
+    for (int column = 0; column < columns; ++column)
+      for (int k = 0; k < count && k * columns + column < listed; ++k)
+        if (keysyms[k * columns + column] == sym) return static_cast<unsigned>(first + k);
+    return 0;
+  };
+  const xcb_keysym_t syms[6][2] = {{XK_Shift_L, XK_Shift_R},
+                                   {XK_Alt_L, XK_Alt_R},
+                                   {XK_F5, 0},
+                                   {XK_F6, 0},
+                                   {XK_F7, 0},
+                                   {XK_F8, 0}};
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < 2; ++j)
-      if (syms[i][j] != NoSymbol) keycodes_[i][j] = code(syms[i][j]);
+      if (syms[i][j] != 0) keycodes_[i][j] = code(syms[i][j]);
+  std::free(mapping);
 }
 
-X11HotKeys::~X11HotKeys() = default;
+X11HotKeys::~X11HotKeys() {
+  if (connection_) xcb_disconnect(connection_);
+}
 
 bool X11HotKeys::connected() const {
-  return x_.display() != nullptr;
+  return connection_ != nullptr;
+}
+
+void X11HotKeys::Refresh() {
+  if (!connection_) return;
+  if (xcb_connection_has_error(connection_)) {
+    std::memset(keymap_, 0, sizeof keymap_);
+    return;
+  }
+  if (query_pending_) {
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (!xcb_poll_for_reply(connection_, query_sequence_, &reply, &error)) {
+      if (std::chrono::steady_clock::now() - query_sent_ > kReplyLate) {
+        std::memset(keymap_, 0, sizeof keymap_);
+      }
+      return;
+    }
+    query_pending_ = false;
+    if (reply) {
+      std::memcpy(keymap_, static_cast<xcb_query_keymap_reply_t*>(reply)->keys, sizeof keymap_);
+    }
+    std::free(reply);
+    std::free(error);
+  }
+  query_sequence_ = xcb_query_keymap(connection_).sequence;
+  query_sent_ = std::chrono::steady_clock::now();
+  query_pending_ = true;
+  xcb_flush(connection_);
 }
 
 bool X11HotKeys::IsDown(HotKey key) {
-  Display* d = x_.display();
   const int i = static_cast<int>(key);
-  if (!d || i < 0 || i >= 6) return false;
-  char keys[32];
-  XQueryKeymap(d, keys);
+  if (!connection_ || i < 0 || i >= 6) return false;
+  Refresh();
   for (unsigned keycode : keycodes_[i]) {
-    if (keycode != 0 && keycode < 256 && (keys[keycode / 8] & (1 << (keycode % 8)))) return true;
+    if (keycode != 0 && keycode < 256 && (keymap_[keycode / 8] & (1 << (keycode % 8)))) return true;
   }
   return false;
 }

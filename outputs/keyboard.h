@@ -4,7 +4,7 @@
 // one, one press and release of the key is synthesised (XTest), which toggles the lock and its
 // lamp. The user's lock states really change while this output runs.
 //
-// Threads: Xlib connections are not shared. Each object opens its own connection when it is made
+// Threads: X connections are not shared. Each object opens its own connection when it is made
 // and must then be used by one thread at a time (it may be made on one thread and handed to
 // another). The engine thread and the main thread therefore each have their own object.
 //
@@ -12,10 +12,14 @@
 // every key reads as up and unlocked, silently.
 #pragma once
 
+#include <chrono>
+
 #include "engine/ports.h"
 
-// Xlib's Display, without pulling Xlib's macros into every user of this header.
+// Xlib's Display and xcb's connection, without pulling Xlib's macros into every user of this
+// header.
 struct _XDisplay;
+struct xcb_connection_t;
 
 namespace glimmerix {
 
@@ -69,17 +73,33 @@ class X11KeyboardLamps : public KeyboardLamps {
   Key num_, caps_, scroll_;
 };
 
-// Shift, Alt and F5..F8 held, from XQueryKeymap (either Shift or Alt key counts).
+// Shift, Alt and F5..F8 held (either Shift or Alt key counts), from the X server's keymap.
+//
+// No call waits for the server: each call takes the reply to the keymap query an earlier call
+// sent, if it has come, and sends the next, so the answer is the keyboard as it was about one
+// call earlier (one engine pass, 50 ms). A stalled or lost server never holds up the caller:
+// while a reply is more than kReplyLate overdue, and once the connection is lost, every key reads
+// as up (a chord held when the server stalled must not act on every pass).
 class X11HotKeys : public HotKeyState {
  public:
   X11HotKeys();
   ~X11HotKeys() override;
+  X11HotKeys(const X11HotKeys&) = delete;
+  X11HotKeys& operator=(const X11HotKeys&) = delete;
+
+  static constexpr std::chrono::milliseconds kReplyLate{500};
 
   bool connected() const;
   bool IsDown(HotKey key) override;
 
  private:
-  X11Connection x_;
+  void Refresh();
+
+  xcb_connection_t* connection_ = nullptr;  // own connection to $DISPLAY; nullptr without one
+  bool query_pending_ = false;
+  unsigned query_sequence_ = 0;  // of the pending keymap query
+  std::chrono::steady_clock::time_point query_sent_{};
+  unsigned char keymap_[32] = {};  // bit per keycode, as last reported: set while held
   // Keycodes per HotKey (two for Shift and Alt: left and right); 0 where the keymap has none.
   unsigned keycodes_[6][2] = {};
 };

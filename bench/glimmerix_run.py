@@ -218,10 +218,11 @@ def music_like_wav(path, seconds=16):
 
 
 class Player:
-    """Plays a sound file into the default sink over and over."""
+    """Plays a sound file into the default sink over and over, until stopped or until the sound
+    server is gone (a loop left behind by a killed script must not keep a core busy)."""
 
     def __init__(self, wav):
-        self.proc = subprocess.Popen(["bash", "-c", "while :; do paplay '%s'; done" % wav],
+        self.proc = subprocess.Popen(["bash", "-c", "while paplay '%s'; do :; done" % wav],
                                      start_new_session=True)
 
     def stop(self):

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "engine/capture/pulse_event_loop.h"
+
 namespace glimmerix {
 namespace {
 
@@ -51,12 +53,15 @@ bool PulseRecording::RunUntil(Ready ready, std::chrono::steady_clock::time_point
     if (ready()) return true;
     const auto left = duration_cast<microseconds>(deadline - steady_clock::now()).count();
     if (left <= 0) return false;
-    if (pa_mainloop_prepare(loop_, static_cast<int>(std::min<long long>(left, 1'000'000))) < 0 ||
-        pa_mainloop_poll(loop_) < 0 || pa_mainloop_dispatch(loop_) < 0) {
+    if (loop_->Iterate(static_cast<int>(std::min<long long>((left + 999) / 1000, 1000))) < 0) {
       return false;
     }
   }
   return false;
+}
+
+PulseRecording::~PulseRecording() {
+  Close();
 }
 
 bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
@@ -64,13 +69,12 @@ bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
   Close();
   failed_ = false;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  loop_ = pa_mainloop_new();
-  if (!loop_) return false;
+  loop_ = std::make_unique<PulseEventLoop>();
   pa_proplist* properties = pa_proplist_new();
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Glimmerix");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "glimmerix");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "glimmerix");
-  context_ = pa_context_new_with_proplist(pa_mainloop_get_api(loop_), "Glimmerix", properties);
+  context_ = pa_context_new_with_proplist(loop_->api(), "Glimmerix", properties);
   pa_proplist_free(properties);
   bool ok = context_ != nullptr;
   if (ok) {
@@ -99,7 +103,7 @@ bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
 void PulseRecording::Pump() {
   if (!loop_) return;
   for (int round = 0; round < kMaxPumpRounds; ++round) {
-    if (pa_mainloop_iterate(loop_, 0, nullptr) <= 0) return;
+    if (loop_->Iterate(0) <= 0) return;
   }
 }
 
@@ -118,8 +122,7 @@ void PulseRecording::Close() {
     pa_context_unref(context_);
     context_ = nullptr;
   }
-  pa_mainloop_free(loop_);
-  loop_ = nullptr;
+  loop_.reset();
 }
 
 }  // namespace glimmerix

@@ -3,10 +3,10 @@
 //
 // Nothing but libpulse is loaded (no ALSA device enumeration, no plug-in threads), and the
 // recording runs on no thread of its own: the owner calls Pump() at its own pace and takes
-// everything the server has sent since in one go. The server may send in blocks of a few ms (it
-// follows the sink or source it records from); each block costs a few system calls whatever the
-// pace of Pump(), each Pump() a handful more. A sound server is never started on the program's
-// behalf.
+// everything the server has sent since in one go, through an event loop with no wake-up pipe
+// (PulseEventLoop). The server may send in blocks of a few ms (it follows the sink or source it
+// records from); each block costs a few system calls whatever the pace of Pump(), each Pump() one
+// more. A sound server is never started on the program's behalf.
 //
 // Threads: one thread at a time (the owner serialises its threads' calls); the sink runs on the
 // calling thread, within Pump(). The samples handed to the sink are valid only during its call.
@@ -14,9 +14,11 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
+
+#include "engine/capture/pulse_event_loop.h"
 
 struct pa_context;
-struct pa_mainloop;
 struct pa_stream;
 
 namespace glimmerix {
@@ -26,7 +28,7 @@ class PulseRecording {
   using Sink = void (*)(void* user, const float* samples, std::size_t count);
 
   PulseRecording(Sink sink, void* user) : sink_(sink), user_(user) {}
-  ~PulseRecording() { Close(); }
+  ~PulseRecording();
   PulseRecording(const PulseRecording&) = delete;
   PulseRecording& operator=(const PulseRecording&) = delete;
 
@@ -51,7 +53,7 @@ class PulseRecording {
 
   Sink sink_;
   void* user_;
-  pa_mainloop* loop_ = nullptr;
+  std::unique_ptr<PulseEventLoop> loop_;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   bool failed_ = false;

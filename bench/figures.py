@@ -10,11 +10,16 @@
             CPU_SECONDS (default 30 here), window hidden, then shown
   memory    resident memory by mapping (shared library, heap, ...) with the window shown,
             from /proc/PID/smaps; the 25 largest
+  serverdown  resident memory while the sound server is gone: the server is killed with the
+            program in the tray, VmRSS sampled every 10 s over SERVER_DOWN_SECONDS (default 60),
+            then the server is started again and the sampling goes on until the lights answer
+            the music again
   latency   onset of a 1 kHz burst written into the sink to the first report that lights the
             controller output following channel 11; median and p95 over BURSTS onsets
 
     scripts/with-test-services bench/figures.py BUILD_DIR [startup|cpu|wakeups|threads|memory|latency ...]
-Environment: RUNS (default 5; cpu 3), BURSTS (default 60), CPU_SECONDS (default 60).
+Environment: RUNS (default 5; cpu 3), BURSTS (default 60), CPU_SECONDS (default 60),
+SERVER_DOWN_SECONDS (default 60). serverdown needs PulseAudio (the default), not PipeWire.
 """
 
 import contextlib
@@ -245,6 +250,41 @@ def threads(build, seconds):
                            (count - before[tid][2]) / dt))
 
 
+def server_down(build, seconds):
+    with program_in_tray(build, "serverdown", music=False) as prog:
+        if not prog:
+            return
+        time.sleep(3)
+        pid = prog.pid()
+
+        def sample(what):
+            print("serverdown %-22s VmRSS %s KiB, RssAnon %s KiB, descriptors %d" %
+                  (what, g.proc_status(pid, "VmRSS"), g.proc_status(pid, "RssAnon"),
+                   g.fd_count(pid)))
+
+        sample("server up:")
+        subprocess.run(["pulseaudio", "--kill"])
+        t = time.monotonic()
+        while time.monotonic() - t < seconds:
+            time.sleep(10)
+            sample("%3.0f s without it:" % (time.monotonic() - t))
+        subprocess.run(["pulseaudio", "-D", "-n", "-F", os.environ["GLIMMERIX_TEST_PULSE_SCRIPT"],
+                        "--exit-idle-time=-1", "--disallow-exit"])
+        g.wait_for(lambda: subprocess.run(["pactl", "info"], capture_output=True).returncode == 0,
+                   10, 0.05)
+        subprocess.run(["pactl", "set-default-source", "test_sink.monitor"])
+        wav = os.path.join(prog.folder, "music.wav")
+        g.music_like_wav(wav)
+        player = g.Player(wav)
+        try:
+            offset = len(prog.hid.received())
+            back = g.wait_for(lambda: g.lit_since(prog.hid.received(), offset), 15, 0.05)
+            sample("lights back %s:" % ("after %.1f s" % (time.monotonic() - t - seconds)
+                                        if back else "NEVER"))
+        finally:
+            player.stop()
+
+
 def memory(build):
     with program_in_tray(build, "memory") as prog:
         if not prog or not g.show_main_window():
@@ -284,6 +324,8 @@ def main():
             threads(build, float(os.environ.get("CPU_SECONDS", 30)))
         elif w == "latency":
             latency(build, int(os.environ.get("BURSTS", "60")))
+        elif w == "serverdown":
+            server_down(build, float(os.environ.get("SERVER_DOWN_SECONDS", 60)))
         sys.stdout.flush()
 
 

@@ -74,6 +74,13 @@ def malformed_reports(data):
     return problems
 
 
+def lit_since(data, offset):
+    """Whether a report from byte offset on (an even offset) turns on the output that follows
+    channel 11 (group D, bit 0)."""
+    return any(data[i] == 0 and 0x80 <= data[i + 1] <= 0xBF and data[i + 1] & 1
+               for i in range(offset, len(data) - 1, 2))
+
+
 class Program:
     def __init__(self, stage, effect=1, level=35, bars=20, out1=11):
         self.folder = tempfile.mkdtemp(prefix="glimmerix-bench-")

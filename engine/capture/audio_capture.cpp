@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <portaudio.h>
 
+#include <algorithm>
+
 namespace glimmerix {
 namespace {
 
@@ -131,10 +133,20 @@ bool AudioCapture::Open() {
     opened_at_ = Clock::now();
     streams_opened_.fetch_add(1, std::memory_order_acq_rel);
     backend_.store(Backend::kSoundServer, std::memory_order_release);
+    server_answered_ = true;
     return true;
   }
   live_.EndStream();
-  return OpenPortAudio();
+  const Clock::time_point now = Clock::now();
+  if (server_answered_ || now < next_fallback_) return false;
+  fallback_tries_.fetch_add(1, std::memory_order_acq_rel);
+  if (OpenPortAudio()) {
+    fallback_wait_ = kReopenInterval;
+    return true;
+  }
+  next_fallback_ = now + fallback_wait_;
+  fallback_wait_ = std::min<Clock::duration>(2 * fallback_wait_, kFallbackWaitMax);
+  return false;
 }
 
 bool AudioCapture::OpenPortAudio() {

@@ -49,6 +49,12 @@ class AudioCapture : public SpectrumSource {
   static constexpr std::chrono::milliseconds kCollectorGone{200};
   static constexpr std::chrono::milliseconds kCollectInterval{20};
   static constexpr std::chrono::milliseconds kServerTimeout{3000};  // connecting, at most
+  // PortAudio is the fallback where no sound server answers. Each try reloads ALSA's plug-ins,
+  // some of which leak a little memory every time they are loaded, so after a failed try the next
+  // waits twice as long as the last wait (from kReopenInterval up to this); a recording that opens
+  // starts the series again. Once a sound server has answered, PortAudio is not tried again:
+  // ALSA's default device leads to that server too.
+  static constexpr std::chrono::milliseconds kFallbackWaitMax{64000};
 
   // Which client library the open recording goes through.
   enum class Backend { kNone, kSoundServer, kPortAudio };
@@ -75,6 +81,8 @@ class AudioCapture : public SpectrumSource {
   // The stream delivers: a fetch now reads real samples, not silence.
   bool receiving() const { return live_.fresh(Clock::now()); }
   int streams_opened() const { return streams_opened_.load(std::memory_order_acquire); }
+  // How often PortAudio has been started to try the fallback.
+  int fallback_tries() const { return fallback_tries_.load(std::memory_order_acquire); }
   Backend backend() const { return backend_.load(std::memory_order_acquire); }
 
   using Clock = LiveSpectrum::Clock;
@@ -100,10 +108,16 @@ class AudioCapture : public SpectrumSource {
   // engine thread's and the background thread's collections, an open and a close).
   std::mutex recording_mutex_;
   PulseRecording pulse_{&AudioCapture::DeliverFromServer, this};
-  void* stream_ = nullptr;             // PaStream*, background thread only
-  Clock::time_point opened_at_{};      // background thread only
+  void* stream_ = nullptr;         // PaStream*, background thread only
+  Clock::time_point opened_at_{};  // background thread only
+  // The fallback's schedule (background thread only): a sound server has answered; the earliest
+  // next try of PortAudio; the wait after the next failed try.
+  bool server_answered_ = false;
+  Clock::time_point next_fallback_{};
+  Clock::duration fallback_wait_ = kReopenInterval;
   std::atomic<bool> finished_{false};  // the stream ended or failed (set by PortAudio's thread)
   std::atomic<int> streams_opened_{0};
+  std::atomic<int> fallback_tries_{0};
   std::atomic<Backend> backend_{Backend::kNone};
   // Steady-clock ticks of the engine's last Collect(); 0 before the first.
   std::atomic<Clock::rep> last_collect_{0};

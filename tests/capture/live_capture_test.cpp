@@ -176,5 +176,25 @@ TEST_F(LiveCapture, WithoutASoundServerTheDefaultAlsaDeviceRecords) {
   rmdir(home);
 }
 
+// Nothing can record (no sound server, and ALSA's default device cannot open): the sound server
+// is asked every 2 s, PortAudio ever more rarely (tries at 0, 2 and 6 s, the next at 14 s).
+TEST_F(LiveCapture, WithNothingToRecordTheFallbackIsTriedEverMoreRarely) {
+  char home[] = "/tmp/glimmerix-alsa-XXXXXX";
+  ASSERT_TRUE(mkdtemp(home));
+  const std::string config = std::string(home) + "/.asoundrc";
+  std::ofstream(config) << "pcm.!default { type hw card 99 }\n";
+  setenv("HOME", home, 1);
+  setenv("PULSE_SERVER", "unix:/nonexistent/glimmerix-test/native", 1);
+  capture.Start();
+  std::this_thread::sleep_for(7500ms);
+  EXPECT_FALSE(capture.streaming());
+  EXPECT_GE(capture.fallback_tries(), 2);
+  EXPECT_LE(capture.fallback_tries(), 3) << "tried every time the sound server was";
+  capture.Stop();
+  unsetenv("PULSE_SERVER");
+  std::remove(config.c_str());
+  rmdir(home);
+}
+
 }  // namespace
 }  // namespace glimmerix

@@ -74,10 +74,19 @@ def malformed_reports(data):
     return problems
 
 
+def output_group_d(command):
+    """Whether a report's command sets output group D (PD0..PD5)."""
+    return 0x80 <= command <= 0xBF
+
+
+def turns_on_channel_11_output(command):
+    """Whether a report's command turns on PD0, the output the bench's settings give channel 11."""
+    return output_group_d(command) and bool(command & 1)
+
+
 def lit_since(data, offset):
-    """Whether a report from byte offset on (an even offset) turns on the output that follows
-    channel 11 (group D, bit 0)."""
-    return any(data[i] == 0 and 0x80 <= data[i + 1] <= 0xBF and data[i + 1] & 1
+    """Whether a report from byte offset on (an even offset) turns on channel 11's output."""
+    return any(data[i] == 0 and turns_on_channel_11_output(data[i + 1])
                for i in range(offset, len(data) - 1, 2))
 
 

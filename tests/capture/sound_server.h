@@ -38,8 +38,9 @@ std::string WriteRawSamples(const std::vector<float>& samples);
 pid_t Spawn(const std::vector<std::string>& argv);
 void EndProcess(pid_t pid);
 
-// Stops the private PulseAudio, and starts it again with the wrapper's own command line plus a
-// new /dev/zero keeper (which lives until the server goes). Both return true on success.
+// Stops the private PulseAudio, and starts it again with the wrapper's own start command
+// (GLIMMERIX_TEST_START_SOUND_SERVER: the server and its keeper stream). Both return true on
+// success.
 bool KillSoundServer();
 bool StartSoundServer();
 

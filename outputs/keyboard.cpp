@@ -156,11 +156,14 @@ void X11HotKeys::Refresh() {
     std::memset(keymap_, 0, sizeof keymap_);
     return;
   }
+  const auto now = std::chrono::steady_clock::now();
+  // The calls of one pass come microseconds apart: they answer from one reading.
+  if (query_pending_ && now - query_sent_ < kSameReading) return;
   if (query_pending_) {
     void* reply = nullptr;
     xcb_generic_error_t* error = nullptr;
     if (!xcb_poll_for_reply(connection_, query_sequence_, &reply, &error)) {
-      if (std::chrono::steady_clock::now() - query_sent_ > kReplyLate) {
+      if (now - query_sent_ > kReplyLate) {
         std::memset(keymap_, 0, sizeof keymap_);
       }
       return;
@@ -173,7 +176,7 @@ void X11HotKeys::Refresh() {
     std::free(error);
   }
   query_sequence_ = xcb_query_keymap(connection_).sequence;
-  query_sent_ = std::chrono::steady_clock::now();
+  query_sent_ = now;
   query_pending_ = true;
   xcb_flush(connection_);
 }

@@ -75,11 +75,12 @@ class X11KeyboardLamps : public KeyboardLamps {
 
 // Shift, Alt and F5..F8 held (either Shift or Alt key counts), from the X server's keymap.
 //
-// No call waits for the server: each call takes the reply to the keymap query an earlier call
-// sent, if it has come, and sends the next, so the answer is the keyboard as it was about one
-// call earlier (one engine pass, 50 ms). A stalled or lost server never holds up the caller:
-// while a reply is more than kReplyLate overdue, and once the connection is lost, every key reads
-// as up (a chord held when the server stalled must not act on every pass).
+// No call waits for the server: a call takes the reply to the keymap query an earlier call sent,
+// if it has come, and sends the next, so the answer is the keyboard as it was about one engine
+// pass (50 ms) earlier. Calls less than kSameReading after a query went out (the several keys one
+// pass asks about) answer from the same reading without asking again. A stalled or lost server
+// never holds up the caller: while a reply is more than kReplyLate overdue, and once the connection
+// is lost, every key reads as up (a chord held when the server stalled must not act on every pass).
 class X11HotKeys : public HotKeyState {
  public:
   X11HotKeys();
@@ -88,6 +89,7 @@ class X11HotKeys : public HotKeyState {
   X11HotKeys& operator=(const X11HotKeys&) = delete;
 
   static constexpr std::chrono::milliseconds kReplyLate{500};
+  static constexpr std::chrono::milliseconds kSameReading{10};
 
   bool connected() const;
   bool IsDown(HotKey key) override;

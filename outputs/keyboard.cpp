@@ -12,7 +12,23 @@
 #include <cstring>
 #include <mutex>
 
+// xcb's XKB header is C and names a field "explicit"; renamed while it is read, as Qt does.
+#define explicit xkb_explicit
+#include <xcb/xkb.h>
+#undef explicit
+
 namespace glimmerix {
+namespace {
+
+// Follows XKB's state events (xkb_event: their response type, 0 when none were selected).
+void TakeModifierEvent(const xcb_generic_event_t* event, unsigned char xkb_event,
+                       bool& modifier_held) {
+  if (xkb_event == 0 || (event->response_type & 0x7f) != xkb_event) return;
+  const auto* state = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event);
+  if (state->xkbType == XCB_XKB_STATE_NOTIFY) modifier_held = state->baseMods != 0;
+}
+
+}  // namespace
 
 X11Connection::X11Connection() {
   // The engine thread and the main thread each talk to the server on their own connection.
@@ -140,6 +156,42 @@ X11HotKeys::X11HotKeys() {
     for (int j = 0; j < 2; ++j)
       if (syms[i][j] != 0) keycodes_[i][j] = code(syms[i][j]);
   std::free(mapping);
+  WatchModifiers();
+}
+
+void X11HotKeys::WatchModifiers() {
+  const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(connection_, &xcb_xkb_id);
+  if (!xkb || !xkb->present) return;
+  xcb_xkb_use_extension_reply_t* use = xcb_xkb_use_extension_reply(
+      connection_, xcb_xkb_use_extension(connection_, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION),
+      nullptr);
+  const bool supported = use && use->supported;
+  std::free(use);
+  if (!supported) return;
+  xcb_xkb_select_events_details_t details{};
+  details.affectState = XCB_XKB_STATE_PART_MODIFIER_BASE;
+  details.stateDetails = XCB_XKB_STATE_PART_MODIFIER_BASE;
+  xcb_generic_error_t* error = xcb_request_check(
+      connection_,
+      xcb_xkb_select_events_aux_checked(connection_, XCB_XKB_ID_USE_CORE_KBD,
+                                        XCB_XKB_EVENT_TYPE_STATE_NOTIFY, 0, 0, 0, 0, &details));
+  if (error) {
+    std::free(error);
+    return;
+  }
+  const xcb_xkb_get_state_cookie_t asked = xcb_xkb_get_state(connection_, XCB_XKB_ID_USE_CORE_KBD);
+  xcb_xkb_get_state_reply_t* state = xcb_xkb_get_state_reply(connection_, asked, nullptr);
+  if (!state) return;
+  modifier_held_ = state->baseMods != 0;
+  std::free(state);
+  xkb_event_ = xkb->first_event;
+  // Events already read came before the reply on the wire; those the server sent before it
+  // read the state are older than the state just taken.
+  while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
+    if (event->full_sequence >= asked.sequence)
+      TakeModifierEvent(event, xkb_event_, modifier_held_);
+    std::free(event);
+  }
 }
 
 X11HotKeys::~X11HotKeys() {
@@ -153,6 +205,18 @@ bool X11HotKeys::connected() const {
 void X11HotKeys::Refresh() {
   if (!connection_) return;
   if (xcb_connection_has_error(connection_)) {
+    std::memset(keymap_, 0, sizeof keymap_);
+    return;
+  }
+  while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+    TakeModifierEvent(event, xkb_event_, modifier_held_);
+    std::free(event);
+  }
+  if (!modifier_held_) {
+    // No chord can be held, and a reading asked for before the modifiers went up must not be
+    // taken for the keyboard as it is when one goes down again.
+    if (query_pending_) xcb_discard_reply(connection_, query_sequence_);
+    query_pending_ = false;
     std::memset(keymap_, 0, sizeof keymap_);
     return;
   }
@@ -176,6 +240,7 @@ void X11HotKeys::Refresh() {
     std::free(error);
   }
   query_sequence_ = xcb_query_keymap(connection_).sequence;
+  ++keymap_queries_;
   query_sent_ = now;
   query_pending_ = true;
   xcb_flush(connection_);

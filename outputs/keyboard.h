@@ -13,6 +13,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 #include "engine/ports.h"
 
@@ -75,12 +76,16 @@ class X11KeyboardLamps : public KeyboardLamps {
 
 // Shift, Alt and F5..F8 held (either Shift or Alt key counts), from the X server's keymap.
 //
-// No call waits for the server: a call takes the reply to the keymap query an earlier call sent,
-// if it has come, and sends the next, so the answer is the keyboard as it was about one engine
-// pass (50 ms) earlier. Calls less than kSameReading after a query went out (the several keys one
-// pass asks about) answer from the same reading without asking again. A stalled or lost server
-// never holds up the caller: while a reply is more than kReplyLate overdue, and once the connection
-// is lost, every key reads as up (a chord held when the server stalled must not act on every pass).
+// The server tells this connection (through XKB) whenever a modifier key goes down or up. While
+// none is held no chord can be: every key reads as up and the server is asked nothing, so a call
+// costs one read of the connection and wakes no other process. While one is held the keymap is
+// read, and no call waits for the server: a call takes the reply to the keymap query an earlier
+// call sent, if it has come, and sends the next, so the answer is the keyboard as it was about one
+// engine pass (50 ms) earlier. Calls less than kSameReading after a query went out (the several
+// keys one pass asks about) answer from the same reading without asking again. A stalled or lost
+// server never holds up the caller: while a reply is more than kReplyLate overdue, and once the
+// connection is lost, every key reads as up (a chord held when the server stalled must not act on
+// every pass).
 class X11HotKeys : public HotKeyState {
  public:
   X11HotKeys();
@@ -93,11 +98,19 @@ class X11HotKeys : public HotKeyState {
 
   bool connected() const;
   bool IsDown(HotKey key) override;
+  // Keymap queries sent since construction.
+  std::uint64_t keymap_queries() const { return keymap_queries_; }
 
  private:
   void Refresh();
+  // Selects XKB's modifier events and reads the modifiers once; without XKB the keymap is queried
+  // whatever the modifiers.
+  void WatchModifiers();
 
   xcb_connection_t* connection_ = nullptr;  // own connection to $DISPLAY; nullptr without one
+  unsigned char xkb_event_ = 0;             // response type of XKB's events; 0 unwatched
+  bool modifier_held_ = true;               // a modifier key is down (always, without XKB)
+  std::uint64_t keymap_queries_ = 0;
   bool query_pending_ = false;
   unsigned query_sequence_ = 0;  // of the pending keymap query
   std::chrono::steady_clock::time_point query_sent_{};

@@ -168,6 +168,40 @@ TEST_F(X11Keyboard, HotKeyReaderSeesAHeldChord) {
   EXPECT_FALSE(keys.IsDown(HotKey::kShift) || keys.IsDown(HotKey::kAlt));
 }
 
+// The engine reads the hot keys in every pass, so with no modifier key held a pass asks the
+// server nothing; and a reading asked for while a chord was held is never taken for the keyboard
+// once the modifiers have gone up and one goes down again.
+TEST_F(X11Keyboard, HotKeysAskTheServerOnlyWhileAModifierIsHeld) {
+  X11HotKeys keys;
+  ASSERT_TRUE(keys.connected());
+  Shell("xdotool keydown F8");
+  for (int pass = 0; pass < 10; ++pass) {
+    EXPECT_FALSE(keys.IsDown(HotKey::kShift));
+    usleep(25'000);
+  }
+  Shell("xdotool keyup F8");
+  EXPECT_EQ(keys.keymap_queries(), 0u) << "the keymap was read with no modifier held";
+
+  Shell("xdotool keydown shift+alt+F8");
+  EXPECT_TRUE(Shows(keys, HotKey::kF8, true)) << "a held chord is never seen";
+  Shell("xdotool keyup shift+alt+F8");
+  EXPECT_TRUE(Shows(keys, HotKey::kShift, false));
+  const auto queries = keys.keymap_queries();
+  for (int pass = 0; pass < 10; ++pass) {
+    EXPECT_FALSE(keys.IsDown(HotKey::kShift));
+    usleep(25'000);
+  }
+  EXPECT_EQ(keys.keymap_queries(), queries) << "the keymap was read after the modifiers went up";
+
+  Shell("xdotool keydown shift");
+  EXPECT_TRUE(Shows(keys, HotKey::kShift, true));
+  for (int pass = 0; pass < 10; ++pass) {
+    EXPECT_FALSE(keys.IsDown(HotKey::kF8)) << "a reading from when F8 was held, pass " << pass;
+    usleep(25'000);
+  }
+  Shell("xdotool keyup shift");
+}
+
 // The engine reads the hot keys in every pass: an X server that stops answering must not stop
 // the lights with it.
 TEST_F(X11Keyboard, AStalledServerHoldsNoHotKeyReading) {

@@ -9,6 +9,7 @@
 namespace glimmerix::shell {
 
 GuiBridge::GuiBridge() {
+  for (auto& word : columns_) word.store(kNeverDrawn, std::memory_order_relaxed);
   fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
@@ -53,7 +54,9 @@ void GuiBridge::ColumnDrawn(int column, float band_value, int lamp, const Column
   if (column < 0 || column >= kChannels) return;
   const std::uint64_t word =
       (std::uint64_t{std::bit_cast<std::uint32_t>(band_value)} << 32) | (lamp == 1 ? 1u : 0u);
-  columns_[column].store(word, std::memory_order_relaxed);
+  // The same word draws the same picture: passes over unchanged sound (silence, or no new
+  // samples since the last pass) leave the GUI asleep.
+  if (columns_[column].exchange(word, std::memory_order_relaxed) == word) return;
   OnControlChanged(gadget::kFirstColumn + column);
 }
 

@@ -4,7 +4,8 @@
 // once per batch, write to an eventfd; they never block and never allocate. While the engine is
 // in a pass, wake-ups for changed gadgets wait for its end, so one pass wakes the GUI once:
 //   - OnControlChanged marks a gadget dirty (the ControlTable's observer);
-//   - ColumnDrawn publishes a column's band value and lamp as one 64-bit word;
+//   - ColumnDrawn publishes a column's band value and lamp as one 64-bit word, and marks the
+//     column only when that word differs from the last one (the same word draws the same picture);
 //   - PostButtonMessage queues a click of a mode button on its release (single producer: the
 //     engine thread; a full queue drops the click, as a key held on gets clicked again).
 // The consumer (the GUI thread) watches wake_fd() and calls Drain(), which hands out what changed
@@ -64,8 +65,10 @@ class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster 
   std::atomic<bool> window_shown_{true};      // see set_window_shown
   std::atomic<bool> in_pass_{false};          // the engine is between PassBegins and PassEnded
   std::atomic<bool> wake_after_pass_{false};  // a wake-up waits for PassEnded
-  std::array<std::atomic<std::uint64_t>, kWords> dirty_{};       // one bit per gadget
-  std::array<std::atomic<std::uint64_t>, kChannels> columns_{};  // float bits << 32 | lamp
+  std::array<std::atomic<std::uint64_t>, kWords> dirty_{};  // one bit per gadget
+  // float bits << 32 | lamp; kNeverDrawn (a word no drawing makes) until the first drawing.
+  static constexpr std::uint64_t kNeverDrawn = ~std::uint64_t{0};
+  std::array<std::atomic<std::uint64_t>, kChannels> columns_;
   // Click queue: single producer (engine), single consumer (GUI); indices grow forever.
   std::array<std::atomic<int>, kClickSlots> clicks_{};
   std::atomic<std::uint32_t> click_head_{0};  // next slot the producer fills

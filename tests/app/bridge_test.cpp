@@ -51,6 +51,31 @@ TEST(GuiBridge, WakesOnceAndDeliversEachChangedGadgetOnceWithTheLatestColumn) {
   EXPECT_TRUE(again.controls.empty() && again.columns.empty() && again.clicks.empty());
 }
 
+TEST(GuiBridge, AColumnDrawnAgainUnchangedNeitherWakesNorIsDeliveredAgain) {
+  GuiBridge bridge;
+  ColumnPicture unused;
+  // The first drawing always reaches the GUI, silence included: the columns start black.
+  bridge.ColumnDrawn(2, 0.0f, 0, unused);
+  EXPECT_TRUE(Readable(bridge.wake_fd()));
+  Recorder first;
+  bridge.Drain(first);
+  EXPECT_EQ(first.columns, (std::vector<std::tuple<int, float, int>>{{2, 0.0f, 0}}));
+
+  for (int pass = 0; pass < 3; ++pass) bridge.ColumnDrawn(2, 0.0f, 0, unused);
+  EXPECT_FALSE(Readable(bridge.wake_fd()));
+  Recorder quiet;
+  bridge.Drain(quiet);
+  EXPECT_TRUE(quiet.columns.empty());
+
+  // Any change of value or lamp is delivered, and so is going back before a drain.
+  bridge.ColumnDrawn(2, 0.0f, 1, unused);
+  bridge.ColumnDrawn(2, 0.0f, 0, unused);
+  EXPECT_TRUE(Readable(bridge.wake_fd()));
+  Recorder changed;
+  bridge.Drain(changed);
+  EXPECT_EQ(changed.columns, (std::vector<std::tuple<int, float, int>>{{2, 0.0f, 0}}));
+}
+
 TEST(GuiBridge, WhileTheWindowIsHiddenOnlyClicksWakeAndShowingItDeliversTheLatest) {
   GuiBridge bridge;
   ColumnPicture unused;

@@ -3,7 +3,9 @@
 
   startup   exec to the tray icon in place (glimmerix-startup-probe), RUNS runs, median
   cpu       music playing, fake controller attached: CPU % of one core over 60 s with the window
-            hidden, then 60 s shown; peak resident memory (VmHWM); RUNS runs, median
+            hidden, then 60 s shown; peak resident memory (VmHWM); RUNS runs, median. Beside
+            each figure, the CPU microseconds a wake-up of a fixed reference load
+            (glimmerix-wakeup-reference) took over the same interval
   wakeups   main thread's context switches over 10 s, idle (silence, window hidden), and with
             music playing (window hidden), RUNS runs, median
   threads   CPU % and context switches a second of each of the program's threads over
@@ -77,31 +79,59 @@ def program_in_tray(build, what, music=True):
         prog.cleanup()
 
 
-def cpu_percent(pid, seconds):
-    a = g.cpu_ticks(pid)
+class WakeupReference:
+    """bench/wakeup_reference.c running beside the program. On a virtual machine the cost of a
+    wake-up changes from minute to minute, several times over, whatever runs; the reference's
+    fixed work per wake-up shows what a wake-up cost during each interval measured."""
+
+    def __init__(self, build):
+        self.proc = subprocess.Popen([os.path.join(build, "bin", "glimmerix-wakeup-reference")],
+                                     stdout=subprocess.PIPE, text=True)
+        self.tid = int(self.proc.stdout.readline())
+
+    def sample(self):
+        """(CPU ns, times scheduled in) of the reference's worker thread."""
+        with open("/proc/%d/task/%d/schedstat" % (self.proc.pid, self.tid)) as f:
+            run_ns, _, slices = map(int, f.read().split())
+        return run_ns, slices
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+
+
+def cpu_percent(pid, seconds, reference):
+    """CPU % of one core of pid over seconds, and the reference's CPU microseconds a wake-up."""
+    a, r = g.cpu_ticks(pid), reference.sample()
     t = time.monotonic()
     time.sleep(seconds)
-    return 100.0 * (g.cpu_ticks(pid) - a) / TICK / (time.monotonic() - t)
+    percent = 100.0 * (g.cpu_ticks(pid) - a) / TICK / (time.monotonic() - t)
+    r2 = reference.sample()
+    return percent, (r2[0] - r[0]) / 1000.0 / max(1, r2[1] - r[1])
 
 
 def cpu(build, runs, seconds):
     hidden, shown, hwm = [], [], []
+    reference = WakeupReference(build)
     for _ in range(runs):
         with program_in_tray(build, "cpu") as prog:
             if not prog:
                 continue
             time.sleep(5)
-            hidden.append(cpu_percent(prog.pid(), seconds))
+            hidden.append(cpu_percent(prog.pid(), seconds, reference))
             if not g.show_main_window():
                 print("cpu: the window did not show")
                 continue
             time.sleep(5)
-            shown.append(cpu_percent(prog.pid(), seconds))
+            shown.append(cpu_percent(prog.pid(), seconds, reference))
             hwm.append(g.proc_status(prog.pid(), "VmHWM"))
             if len(prog.hid.received()) < 100:
                 print("cpu: the controller received almost nothing")
-    print("cpu %% of one core, window hidden: runs %s" % ["%.2f" % v for v in hidden])
-    print("cpu %% of one core, window shown:  runs %s" % ["%.2f" % v for v in shown])
+    reference.close()
+    for what, values in (("hidden", hidden), ("shown", shown)):
+        print("cpu %% of one core, window %-6s runs %s" %
+              (what + ":", ", ".join("%.2f (reference %.0f us)" % v for v in values)))
+    hidden, shown = [v[0] for v in hidden], [v[0] for v in shown]
     print("peak resident KiB (VmHWM):        runs %s" % hwm)
     if hidden and shown:
         print("cpu median: hidden %.2f %%, shown %.2f %%; VmHWM median %.1f MB" %

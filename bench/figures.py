@@ -113,21 +113,23 @@ def cpu_percent(pid, seconds, reference):
 def cpu(build, runs, seconds):
     hidden, shown, hwm = [], [], []
     reference = WakeupReference(build)
-    for _ in range(runs):
-        with program_in_tray(build, "cpu") as prog:
-            if not prog:
-                continue
-            time.sleep(5)
-            hidden.append(cpu_percent(prog.pid(), seconds, reference))
-            if not g.show_main_window():
-                print("cpu: the window did not show")
-                continue
-            time.sleep(5)
-            shown.append(cpu_percent(prog.pid(), seconds, reference))
-            hwm.append(g.proc_status(prog.pid(), "VmHWM"))
-            if len(prog.hid.received()) < 100:
-                print("cpu: the controller received almost nothing")
-    reference.close()
+    try:
+        for _ in range(runs):
+            with program_in_tray(build, "cpu") as prog:
+                if not prog:
+                    continue
+                time.sleep(5)
+                hidden.append(cpu_percent(prog.pid(), seconds, reference))
+                if not g.show_main_window():
+                    print("cpu: the window did not show")
+                    continue
+                time.sleep(5)
+                shown.append(cpu_percent(prog.pid(), seconds, reference))
+                hwm.append(g.proc_status(prog.pid(), "VmHWM"))
+                if len(prog.hid.received()) < 100:
+                    print("cpu: the controller received almost nothing")
+    finally:
+        reference.close()
     for what, values in (("hidden", hidden), ("shown", shown)):
         print("cpu %% of one core, window %-6s runs %s" %
               (what + ":", ", ".join("%.2f (reference %.0f us)" % v for v in values)))

@@ -84,6 +84,9 @@ for doc in help.rtf history.rtf about.rtf; do
   cmp -s "$folder/$doc" "$prefix/lib/glimmerix/$doc" || fail "$doc differs from the installed one"
   [ -w "$folder/$doc" ] || fail "$doc is not writable by its user"
 done
+for preset in Calm Party Auto Flicker; do
+  [ -f "$folder/$preset.patt" ] || fail "the shipped preset $preset.patt was not copied"
+done
 for file in glimmerix libinpout32.so; do
   [ "$(readlink "$folder/$file")" = "$(cd "$prefix/lib/glimmerix" && pwd)/$file" ] ||
     fail "$file is not linked to the installed one"

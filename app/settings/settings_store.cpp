@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -305,6 +306,8 @@ SettingsDocument SettingsDocument::Parse(std::string bytes) {
   doc.bytes_ = std::move(bytes);
   const std::string_view all = doc.bytes_;
   auto at = [](std::size_t pos) { return static_cast<std::uint32_t>(pos); };
+  // Every data line holds an "=": enough room up front, so the spans are never copied.
+  doc.spans_.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '=')) + 1);
 
   std::size_t pos = 0;
   if (all.starts_with(kBom)) {

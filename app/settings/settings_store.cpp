@@ -306,8 +306,12 @@ SettingsDocument SettingsDocument::Parse(std::string bytes) {
   doc.bytes_ = std::move(bytes);
   const std::string_view all = doc.bytes_;
   auto at = [](std::size_t pos) { return static_cast<std::uint32_t>(pos); };
-  // Every data line holds an "=": enough room up front, so the spans are never copied.
-  doc.spans_.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '=')) + 1);
+  // Room for every data line up front, so the spans are never copied: each holds an "=" and is
+  // a line of its own.
+  const auto count = [&](char c) {
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), c));
+  };
+  doc.spans_.reserve(std::min(count('='), count('\n') + count('\r')) + 2);
 
   std::size_t pos = 0;
   if (all.starts_with(kBom)) {

@@ -14,7 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(StartUp, RemovesTheTemporaryFilesOfKilledSaves) {
+TEST(EndToEndStartUp, RemovesTheTemporaryFilesOfKilledSaves) {
   if (std::getenv("GLIMMERIX_TEST_SERVICES") == nullptr)
     GTEST_SKIP() << "needs scripts/with-test-services (display, tray host, sound server)";
   const pid_t gone = fork();

@@ -1,10 +1,13 @@
 // glimmerix-replay --wav and --png: sound files through the live capture's own fetch.
 #include <gtest/gtest.h>
+#include <samplerate.h>
 #include <sndfile.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -179,6 +182,52 @@ TEST_F(ReplayWav, UnreadableFilesAreAClearErrorWithCodeTwo) {
   }
   const Run both = Replay({"--wav", text, "--spectra", "-"});
   EXPECT_EQ(both.code, 2);
+}
+
+// A long file made by sox at 48 kHz stereo, read block by block, lights exactly as the same file
+// mixed down and converted in one go (what a whole-file reader would do) and replayed at 22050 Hz.
+TEST_F(ReplayWav, LongFileLightsAsTheWholeFileConvertedInOneGo) {
+  const std::string wav = (dir_ / "long.wav").string();
+  const std::string sox = "sox -n -r 48000 -c 2 -e floating-point -b 32 '" + wav +
+                          "' synth 100 sine 60-9000 sine 440 tremolo 3 80";
+  ASSERT_EQ(std::system(sox.c_str()), 0) << "needs sox";
+
+  SF_INFO info{};
+  SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
+  ASSERT_EQ(sf_readf_float(f, frames.data(), info.frames), info.frames);
+  sf_close(f);
+  std::vector<float> mono(static_cast<std::size_t>(info.frames));
+  for (std::size_t n = 0; n < mono.size(); ++n) {
+    double sum = 0;
+    for (int c = 0; c < info.channels; ++c) sum += frames[n * info.channels + c];
+    mono[n] = static_cast<float>(sum / info.channels);
+  }
+  std::vector<float> converted(mono.size() / 2 + 64);
+  SRC_DATA data{};
+  data.data_in = mono.data();
+  data.input_frames = static_cast<long>(mono.size());
+  data.data_out = converted.data();
+  data.output_frames = static_cast<long>(converted.size());
+  data.src_ratio = 22050.0 / 48000.0;
+  data.end_of_input = 1;
+  ASSERT_EQ(src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1), 0);
+  converted.resize(static_cast<std::size_t>(data.output_frames_gen));
+  const std::string at_22050 = WriteSound("converted.wav", converted, 22050, 1);
+
+  auto json = [](const std::vector<std::string>& args) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(ReplayMain(args, in, out, err), 0) << err.str();
+    return out.str();
+  };
+  for (const char* mode : {"1", "2"}) {
+    const std::string streamed = json({"--wav", wav, "--mode", mode, "--level", "35"});
+    const std::string reference = json({"--wav", at_22050, "--mode", mode, "--level", "35"});
+    EXPECT_EQ(std::count(streamed.begin(), streamed.end(), '\n'), 1999) << "mode " << mode;
+    EXPECT_TRUE(streamed == reference) << "mode " << mode << ": the lines differ";
+  }
 }
 
 // The picture: a margin with the channel numbers, then one pixel column per pass, 8 rows per

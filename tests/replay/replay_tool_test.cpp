@@ -114,75 +114,79 @@ class ReplayTool : public ::testing::Test {
   std::string spectra_;
 };
 
-TEST_F(ReplayTool, OutputThatCannotBeWrittenIsExitCodeOneWithTheReason) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> args;
-    Stdio out;
-    std::string reason;
-  };
-  const std::string folder = dir_.string();
-  const std::vector<Case> cases = {
-      {"standard output on a full device",
-       {"--spectra", spectra_},
-       Path("/dev/full"),
-       "cannot write standard output: No space left on device"},
-      {"standard output closed",
-       {"--spectra", spectra_},
-       kClosed,
-       "cannot write standard output: Bad file descriptor"},
-      {"--help on a full device",
-       {"--help"},
-       Path("/dev/full"),
-       "cannot write standard output: No space left on device"},
-      {"the picture into a folder",
-       {"--spectra", spectra_, "--png", folder},
-       kCaptured,
-       "cannot write " + folder + ": Is a directory"},
-      {"the picture in a missing folder",
-       {"--spectra", spectra_, "--png", folder + "/no/x.png"},
-       kCaptured,
-       "No such file or directory"},
-  };
-  for (const Case& c : cases) {
-    const ToolRun run = RunTool(c.args, Path("/dev/null"), c.out);
-    EXPECT_EQ(run.code, 1) << c.what << ": " << run.err;
-    EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << ": " << run.err;
+// A run that must fail: its exit code and the message that says why.
+struct Failure {
+  const char* what;
+  std::vector<std::string> args;
+  Stdio in, out;
+  std::string reason;
+};
+
+void ExpectFailures(const std::vector<Failure>& failures, int code) {
+  for (const Failure& f : failures) {
+    const ToolRun run = RunTool(f.args, f.in, f.out);
+    EXPECT_EQ(run.code, code) << f.what << ": " << run.err;
+    EXPECT_NE(run.err.find(f.reason), std::string::npos) << f.what << ": " << run.err;
+    if (code == 2) {
+      EXPECT_EQ(run.out, "") << f.what << ": no pass from input that fails at once";
+    }
   }
 }
 
-TEST_F(ReplayTool, InputThatCannotBeReadIsExitCodeTwoWithTheReasonAndNoPass) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> args;
-    Stdio in;
-    std::string reason;
-  };
+TEST_F(ReplayTool, OutputThatCannotBeWrittenIsExitCodeOneWithTheReason) {
+  const Stdio null = Path("/dev/null"), full = Path("/dev/full");
   const std::string folder = dir_.string();
-  const std::vector<Case> cases = {
-      {"standard input closed",
-       {"--spectra", "-"},
-       kClosed,
-       "cannot read standard input: Bad file descriptor"},
-      {"standard input a folder",
-       {"--spectra", "-"},
-       Path(folder),
-       "cannot read standard input: Is a directory"},
-      {"--spectra a folder",
-       {"--spectra", folder},
-       Path("/dev/null"),
-       "cannot read " + folder + ": Is a directory"},
-      {"--wav a folder",
-       {"--wav", folder},
-       Path("/dev/null"),
-       "cannot read " + folder + ": it is a folder"},
-  };
-  for (const Case& c : cases) {
-    const ToolRun run = RunTool(c.args, c.in);
-    EXPECT_EQ(run.code, 2) << c.what << ": " << run.err;
-    EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << ": " << run.err;
-    EXPECT_EQ(run.out, "") << c.what;
-  }
+  const std::string no_space = "cannot write standard output: No space left on device";
+  ExpectFailures(
+      {
+          {"standard output on a full device", {"--spectra", spectra_}, null, full, no_space},
+          {"standard output closed",
+           {"--spectra", spectra_},
+           null,
+           kClosed,
+           "cannot write standard output: Bad file descriptor"},
+          {"--help on a full device", {"--help"}, null, full, no_space},
+          {"the picture into a folder",
+           {"--spectra", spectra_, "--png", folder},
+           null,
+           kCaptured,
+           "cannot write " + folder + ": Is a directory"},
+          {"the picture in a missing folder",
+           {"--spectra", spectra_, "--png", folder + "/no/x.png"},
+           null,
+           kCaptured,
+           "No such file or directory"},
+      },
+      1);
+}
+
+TEST_F(ReplayTool, InputThatCannotBeReadIsExitCodeTwoWithTheReasonAndNoPass) {
+  const Stdio null = Path("/dev/null");
+  const std::string folder = dir_.string();
+  ExpectFailures(
+      {
+          {"standard input closed",
+           {"--spectra", "-"},
+           kClosed,
+           kCaptured,
+           "cannot read standard input: Bad file descriptor"},
+          {"standard input a folder",
+           {"--spectra", "-"},
+           Path(folder),
+           kCaptured,
+           "cannot read standard input: Is a directory"},
+          {"--spectra a folder",
+           {"--spectra", folder},
+           null,
+           kCaptured,
+           "cannot read " + folder + ": Is a directory"},
+          {"--wav a folder",
+           {"--wav", folder},
+           null,
+           kCaptured,
+           "cannot read " + folder + ": it is a folder"},
+      },
+      2);
 }
 
 TEST_F(ReplayTool, HelpNoArgumentsAndQuiet) {

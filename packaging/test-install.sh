@@ -29,7 +29,14 @@ for f in lib/glimmerix/glimmerix lib/glimmerix/libinpout32.so lib/glimmerix/help
   [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
 [ -x "$prefix/bin/glimmerix" ] || fail "the launcher is not executable"
-[ "$(ls "$prefix/bin")" = glimmerix ] || fail "bin/ holds more than the launcher: $(ls "$prefix/bin")"
+[ "$(ls "$prefix/bin" | tr '\n' ' ')" = "glimmerix glimmerix-replay " ] ||
+  fail "bin/ holds other than the launcher and the replay tool: $(ls "$prefix/bin")"
+usage=$(env -i PATH="$prefix/bin:/usr/bin:/bin" glimmerix-replay --help) ||
+  fail "the installed glimmerix-replay --help failed"
+case $usage in
+  "Usage: glimmerix-replay"*) ;;
+  *) fail "the installed glimmerix-replay does not print its usage" ;;
+esac
 if ls "$(dirname "$0")"/udev/*.rules >/dev/null 2>&1; then
   ls "$prefix"/lib/udev/rules.d/*.rules >/dev/null 2>&1 || fail "the udev rule is not installed"
 fi

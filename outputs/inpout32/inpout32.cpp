@@ -1,17 +1,24 @@
 // The parallel-port plug-in: Out32 writes the first parallel port through Linux ppdev.
 //
 // /dev/parport0 (or the ppdev node named by GLIMMERIX_PARPORT) is opened and claimed on the first
-// call; where it cannot be (no ppdev, no port, no permission) every call does nothing. Address
-// 0x378 is the data register (PPWDATA), 0x37A the control register (PPWCONTROL, raw value: the port
-// inverts lines 0, 1 and 3 itself); other addresses are ignored. Raw I/O ports are never touched.
-// Calls may come from any thread; the port is released when the plug-in is unloaded.
+// call; where it cannot be (no ppdev, no port, no permission) every call does nothing until
+// Inpout32Retry() asks for a new attempt, and Inpout32Problem() tells why. Address 0x378 is the
+// data register (PPWDATA), 0x37A the control register (PPWCONTROL, raw value: the port inverts
+// lines 0, 1 and 3 itself); other addresses are ignored. Raw I/O ports are never touched. Calls
+// may come from any thread and allocate nothing; the port is released when the plug-in is
+// unloaded.
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+
+#define INPOUT32_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -19,21 +26,38 @@ constexpr short kData = 0x378;
 constexpr short kControl = 0x37A;
 constexpr const char* kFirstPort = "/dev/parport0";
 
-std::mutex port_mutex;  // guards port_fd and port_tried
+std::mutex port_mutex;  // guards port_fd, port_tried and port_problem
 int port_fd = -1;
 bool port_tried = false;
+char port_problem[512] = "";  // why the port cannot be written; empty while it can
+
+void SetProblem(const char* node, const char* what, int error) {
+  const char* hint = "";
+  if (error == EACCES || error == EPERM) {
+    hint = " (the port belongs to the group lp: sudo usermod -aG lp $USER, then log in again)";
+  } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
+    hint = " (no parallel port, or the ppdev module is not loaded: sudo modprobe ppdev)";
+  } else if (error == EBUSY) {
+    hint = " (another program uses the port)";
+  }
+  std::snprintf(port_problem, sizeof port_problem, "%s: %s: %s%s", node, what, std::strerror(error),
+                hint);
+}
 
 int Port() {
   if (!port_tried) {
     port_tried = true;
     const char* chosen = std::getenv("GLIMMERIX_PARPORT");
-    const int fd = open(chosen && *chosen ? chosen : kFirstPort, O_RDWR | O_CLOEXEC);
-    if (fd >= 0) {
-      if (ioctl(fd, PPCLAIM) == 0) {
-        port_fd = fd;
-      } else {
-        close(fd);
-      }
+    const char* node = chosen && *chosen ? chosen : kFirstPort;
+    const int fd = open(node, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      SetProblem(node, "cannot open", errno);
+    } else if (ioctl(fd, PPCLAIM) != 0) {
+      SetProblem(node, "cannot claim the port", errno);
+      close(fd);
+    } else {
+      port_fd = fd;
+      port_problem[0] = '\0';
     }
   }
   return port_fd;
@@ -50,7 +74,7 @@ __attribute__((destructor)) void ReleasePort() {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void Out32(short address, short value) {
+INPOUT32_EXPORT void Out32(short address, short value) {
   std::lock_guard lock(port_mutex);
   const int fd = Port();
   if (fd < 0) return;
@@ -60,4 +84,22 @@ extern "C" __attribute__((visibility("default"))) void Out32(short address, shor
   } else if (address == kControl) {
     ioctl(fd, PPWCONTROL, &byte);
   }
+}
+
+// Copies why the port cannot be written (node, reason, what to do) into text, at most size bytes
+// with the terminating zero; an empty text while the port is fine or not yet tried. Returns the
+// full length of the problem text.
+INPOUT32_EXPORT int Inpout32Problem(char* text, int size) {
+  std::lock_guard lock(port_mutex);
+  if (text != nullptr && size > 0)
+    std::snprintf(text, static_cast<size_t>(size), "%s", port_problem);
+  return static_cast<int>(std::strlen(port_problem));
+}
+
+// A port that could not be opened or claimed is tried again at the next Out32.
+INPOUT32_EXPORT void Inpout32Retry() {
+  std::lock_guard lock(port_mutex);
+  if (port_fd >= 0) return;
+  port_tried = false;
+  port_problem[0] = '\0';
 }

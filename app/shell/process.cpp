@@ -56,7 +56,8 @@ std::string UsageText() {
          "  --help     print this text and end\n"
          "  --version  print the version and end\n"
          "\n"
-         "Exit status: 0, or 2 for an unknown option.\n";
+         "Exit status: 0; 1 when no display platform can be used (Wayland without Qt's\n"
+         "Wayland plugin and without DISPLAY); 2 for an unknown option.\n";
 }
 
 namespace {

@@ -12,7 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SecondStart, EndsAtOnceAndTheRunningOneShowsItsWindow) {
+TEST(EndToEndSecondStart, EndsAtOnceAndTheRunningOneShowsItsWindow) {
   if (std::getenv("GLIMMERIX_TEST_SERVICES") == nullptr)
     GTEST_SKIP() << "needs scripts/with-test-services (display, tray host, sound server)";
   Display x;

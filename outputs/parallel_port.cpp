@@ -50,7 +50,7 @@ bool Inpout32Library::Load(const std::string& program_folder) {
   }
   if (error_.empty()) {
     error_ = std::string(kFileName) + ": not found in " +
-             (folders.size() > SystemFolders().size() ? program_folder + " nor in " : "") +
+             (folders.size() > SystemFolders().size() ? program_folder + " or in " : "") +
              "the system's library folders";
   }
   return false;

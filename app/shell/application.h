@@ -51,7 +51,7 @@ class Application : public QObject, private GuiBridge::Consumer {
   // running the event loop.
   bool Start();
 
-  // The window paths, also reached through the menu and signals.
+  // The window paths, also reached through the menu, signals and a second start.
   void ShowMainWindow();
   void HideMainWindow();
   // Close request of any program window: the close-path saves, then Finish().

@@ -83,8 +83,9 @@ std::string CheckPrivateFolder(const std::string& folder) {
 
 LockLocation InstanceLockLocation() {
   LockLocation where;
+  // XDG_RUNTIME_DIR must be this user's own; under sudo it may still name the caller's.
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') {
+  if (runtime != nullptr && runtime[0] == '/' && CheckPrivateFolder(runtime).empty()) {
     where.folder = runtime;
   } else {
     std::error_code ec;

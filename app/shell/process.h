@@ -30,9 +30,9 @@ struct LockLocation {
   std::string path;
   std::string error;
 };
-// $XDG_RUNTIME_DIR (an absolute path) when set, else "glimmerix-UID" in the temp folder ($TMPDIR,
-// else /tmp), created with mode 0700 when missing and refused when it is not a folder of this
-// user (a link, another owner, or open to group or others).
+// $XDG_RUNTIME_DIR when it is a private folder of this user, else "glimmerix-UID" in the temp
+// folder ($TMPDIR, else /tmp), created with mode 0700 when missing and refused when it is not a
+// private folder of this user (a link, another owner, or open to group or others).
 LockLocation InstanceLockLocation();
 
 // Holds an exclusive flock() on the lock file for as long as the object (and so the process)

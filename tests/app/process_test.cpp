@@ -76,16 +76,21 @@ class ScopedEnv {
 };
 
 TEST(InstanceLockLocation, RuntimeFolderElseAPrivateFolderOfThisUserInTheTempFolder) {
-  {
-    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
-    const LockLocation where = InstanceLockLocation();
-    EXPECT_EQ(where.path, "/run/user/4242/Glimmerix");
-    EXPECT_EQ(where.error, "");
-  }
   const auto temp = TempFolder();
   ScopedEnv tmpdir("TMPDIR", temp.c_str());
+  const auto runtime_folder = temp / "run";
+  std::filesystem::create_directory(runtime_folder);
+  chmod(runtime_folder.c_str(), 0700);
+  {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", runtime_folder.c_str());
+    const LockLocation where = InstanceLockLocation();
+    EXPECT_EQ(where.path, (runtime_folder / "Glimmerix").string());
+    EXPECT_EQ(where.error, "");
+  }
   const auto own = temp / ("glimmerix-" + std::to_string(geteuid()));
-  for (const char* runtime : {static_cast<const char*>(nullptr), "", "relative/run"}) {
+  chmod(runtime_folder.c_str(), 0755);  // not private: as good as none
+  for (const char* runtime :
+       {static_cast<const char*>(nullptr), "", "relative/run", runtime_folder.c_str()}) {
     ScopedEnv env("XDG_RUNTIME_DIR", runtime);
     const LockLocation where = InstanceLockLocation();
     EXPECT_EQ(where.path, (own / "Glimmerix").string()) << where.error;

@@ -140,6 +140,7 @@ TEST_F(PpdevPlugIn, SaysWhyThePortCannotBeWrittenAndTriesAgainWhenAsked) {
   EXPECT_EQ(requests.size(), 1u);
   claim_result = 0;
   Retry();
+  EXPECT_EQ(Problem(text, sizeof text), 0) << "the old reason is not told again";
   Out32(0x378, 0x01);
   EXPECT_EQ(Problem(text, sizeof text), 0) << text;
   Retry();  // a claimed port is kept

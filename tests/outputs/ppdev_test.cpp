@@ -8,11 +8,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -24,6 +28,9 @@ struct Request {
 };
 std::vector<Request> requests;
 int claim_result = 0;
+// A data write that hangs (a stuck port) until released; write_entered tells it has begun.
+std::atomic<bool> hang_writes{false};
+std::atomic<bool> write_entered{false};
 
 }  // namespace
 
@@ -40,6 +47,9 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
       errno = EBUSY;  // as ppdev says when another driver holds the port
       return claim_result;
     case PPWDATA:
+      write_entered.store(true);
+      while (hang_writes.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      [[fallthrough]];
     case PPWCONTROL:
       requests.push_back({request, *static_cast<unsigned char*>(arg)});
       return 0;
@@ -162,6 +172,31 @@ TEST_F(PpdevPlugIn, SaysWhyThePortCannotBeWrittenAndTriesAgainWhenAsked) {
             std::string::npos)
       << text;
   EXPECT_NE(std::string(text).find("modprobe ppdev"), std::string::npos) << text;
+  dlclose(plugin);
+}
+
+// The tray's tool tip asks for the problem, and a ticked box asks for a retry, on the GUI thread:
+// neither may wait while a write hangs.
+TEST_F(PpdevPlugIn, ProblemAndRetryNeverWaitOnAHangingWrite) {
+  void* plugin = Load();
+  ASSERT_NE(plugin, nullptr) << dlerror();
+  auto Out32 = reinterpret_cast<Out32Function>(dlsym(plugin, "Out32"));
+  auto Problem = reinterpret_cast<int (*)(char*, int)>(dlsym(plugin, "Inpout32Problem"));
+  auto Retry = reinterpret_cast<void (*)()>(dlsym(plugin, "Inpout32Retry"));
+  hang_writes.store(true);
+  write_entered.store(false);
+  std::thread writer([&] { Out32(0x378, 0x01); });
+  while (!write_entered.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  auto asked = std::async(std::launch::async, [&] {
+    char text[64];
+    Problem(text, sizeof text);
+    Retry();
+  });
+  const bool returned = asked.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  hang_writes.store(false);
+  writer.join();
+  asked.wait();
+  EXPECT_TRUE(returned) << "waited for the hanging write";
   dlclose(plugin);
 }
 

@@ -30,17 +30,15 @@ void OpenMissingStandardDescriptors() {
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
   CommandLine line;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      line.action = CommandLine::Action::kHelp;
-    } else if (arg == "--version") {
-      line.action = CommandLine::Action::kVersion;
-    } else {
-      line.action = CommandLine::Action::kUnknown;
-      line.unknown = arg;
-    }
-    return line;  // the first argument decides
+  if (argc < 2) return line;
+  const std::string_view first = argv[1];  // the first argument decides
+  if (first == "--help" || first == "-h") {
+    line.action = CommandLine::Action::kHelp;
+  } else if (first == "--version") {
+    line.action = CommandLine::Action::kVersion;
+  } else {
+    line.action = CommandLine::Action::kUnknown;
+    line.unknown = first;
   }
   return line;
 }

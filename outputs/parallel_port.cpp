@@ -10,28 +10,49 @@ Inpout32Library::~Inpout32Library() {
   Release();
 }
 
+const std::vector<std::string>& Inpout32Library::SystemFolders() {
+  // The loader's own default folders and Debian's multiarch ones (ld.so.conf), fixed here so that
+  // LD_LIBRARY_PATH (whose empty entries mean the current folder) plays no part.
+  static const std::vector<std::string> folders = [] {
+    std::vector<std::string> list;
+    const std::string arch = GLIMMERIX_LIBRARY_ARCHITECTURE;
+    for (const char* base : {"/usr/local/lib", "/lib", "/usr/lib"}) {
+      if (!arch.empty()) list.push_back(std::string(base) + "/" + arch);
+    }
+    for (const char* plain : {"/usr/local/lib", "/lib64", "/usr/lib64", "/lib", "/usr/lib"})
+      list.emplace_back(plain);
+    return list;
+  }();
+  return folders;
+}
+
 bool Inpout32Library::Load(const std::string& program_folder) {
   Release();
   error_.clear();
-  if (!program_folder.empty()) {
-    std::string beside = program_folder;
-    if (beside.back() != '/') beside += '/';
-    beside += kFileName;
-    handle_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_) return true;
+  std::vector<std::string> folders;
+  if (!program_folder.empty() && program_folder.front() == '/') folders.push_back(program_folder);
+  for (const std::string& f : SystemFolders()) folders.push_back(f);
+  for (const std::string& folder : folders) {
+    std::string file = folder;
+    if (file.back() != '/') file += '/';
+    file += kFileName;
+    if (access(file.c_str(), F_OK) != 0) continue;
+    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_) {
+      error_.clear();
+      return true;
+    }
     // A file that is there but cannot be loaded is the one worth naming.
-    if (access(beside.c_str(), F_OK) == 0) {
+    if (error_.empty()) {
       const char* why = dlerror();
-      error_ = why ? why : beside + ": cannot be loaded";
+      error_ = why ? why : file + ": cannot be loaded";
     }
   }
-  handle_ = dlopen(kFileName, RTLD_NOW | RTLD_LOCAL);
-  if (handle_) {
-    error_.clear();
-    return true;
+  if (error_.empty()) {
+    error_ = std::string(kFileName) + ": not found in " +
+             (folders.size() > SystemFolders().size() ? program_folder + " or in " : "") +
+             "the system's library folders";
   }
-  const char* why = dlerror();
-  if (error_.empty()) error_ = why ? why : std::string(kFileName) + ": cannot be loaded";
   return false;
 }
 
@@ -45,6 +66,16 @@ std::string Inpout32Library::path() const {
 Out32Function Inpout32Library::Out32() const {
   if (!handle_) return nullptr;
   return reinterpret_cast<Out32Function>(dlsym(handle_, "Out32"));
+}
+
+ProblemFunction Inpout32Library::Problem() const {
+  if (!handle_) return nullptr;
+  return reinterpret_cast<ProblemFunction>(dlsym(handle_, "Inpout32Problem"));
+}
+
+RetryFunction Inpout32Library::Retry() const {
+  if (!handle_) return nullptr;
+  return reinterpret_cast<RetryFunction>(dlsym(handle_, "Inpout32Retry"));
 }
 
 void Inpout32Library::Release() {
@@ -66,6 +97,32 @@ void LptPort::SwitchOff() {
     out32_(static_cast<short>(kControl), static_cast<short>(kControlAllOff));
   }
   closed_ = true;
+}
+
+}  // namespace glimmerix
+
+namespace glimmerix {
+
+std::string LptPort::problem() const {
+  if (!problem_) return {};
+  char text[512];
+  if (problem_(text, sizeof text) <= 0) return {};
+  text[sizeof text - 1] = '\0';
+  return text;
+}
+
+void LptPort::SayProblemOnce(std::FILE* to) {
+  if (problem_said_) return;
+  const std::string text = problem();
+  if (text.empty()) return;
+  std::fprintf(to, "glimmerix: the parallel port cannot be written: %s\n", text.c_str());
+  std::fflush(to);
+  problem_said_ = true;
+}
+
+void LptPort::Retry() {
+  if (retry_) retry_();
+  problem_said_ = false;
 }
 
 }  // namespace glimmerix

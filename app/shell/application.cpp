@@ -26,10 +26,11 @@ std::atomic<Application*> g_running{nullptr};  // the started program, for AtPro
 
 }  // namespace
 
-Application::Application(std::string program_folder, int signal_fd)
+Application::Application(std::string program_folder, int signal_fd, ShowRequests* show_requests)
     : program_folder_(std::move(program_folder)),
       random_(std::random_device{}()),
-      signal_fd_(signal_fd) {}
+      signal_fd_(signal_fd),
+      show_requests_(show_requests) {}
 
 Application::~Application() {
   Application* self = this;
@@ -46,6 +47,7 @@ Application::~Application() {
   qApp->removeEventFilter(this);
   delete bridge_notifier_;
   delete signal_notifier_;
+  delete show_notifier_;
   delete tray_;
   delete menu_;
 }
@@ -132,13 +134,23 @@ bool Application::Start() {
   capture_.Start();
   usb_.FindDevice_Timer();
   timer_ = new QTimer(this);
-  connect(timer_, &QTimer::timeout, this, [this] { usb_.FindDevice_Timer(); });
+  connect(timer_, &QTimer::timeout, this, [this] {
+    usb_.FindDevice_Timer();
+    lpt_->SayProblemOnce();
+  });
   timer_->start(500);
 
   // The engine's changes reach the widgets through the bridge; signals through their pipe.
   if (bridge_.wake_fd() >= 0) {
     bridge_notifier_ = new QSocketNotifier(bridge_.wake_fd(), QSocketNotifier::Read, this);
     connect(bridge_notifier_, &QSocketNotifier::activated, this, [this] { bridge_.Drain(*this); });
+  }
+  // A second start asks for the window.
+  if (show_requests_ != nullptr && show_requests_->read_fd() >= 0) {
+    show_notifier_ = new QSocketNotifier(show_requests_->read_fd(), QSocketNotifier::Read, this);
+    connect(show_notifier_, &QSocketNotifier::activated, this, [this] {
+      if (show_requests_->Take()) ShowMainWindow();
+    });
   }
   // The viewers' close requests and moves count as the main window's would.
   connect(&viewers_, &DocumentViewers::closeRequested, this, &Application::CloseRequest,
@@ -214,6 +226,10 @@ void Application::OnGadget(int g) {
       } else {
         lamps_.RestoreLockLEDs();
       }
+      break;
+    case gadget::kLptCheck:
+      // Ticked again: a port that could not be opened gets another chance.
+      if (table_.value(gadget::kLptCheck) == 1) lpt_->Retry();
       break;
     case gadget::kWidthButton:
       window_->ToggleWidth();

@@ -35,13 +35,15 @@ class QWidget;
 namespace glimmerix::shell {
 
 class MainWindow;
+class ShowRequests;
 
 class Application : public QObject, private GuiBridge::Consumer {
   Q_OBJECT
 
  public:
-  // signal_fd: the read end of the termination-signal pipe (-1: none).
-  Application(std::string program_folder, int signal_fd);
+  // signal_fd: the read end of the termination-signal pipe (-1: none). show_requests: a second
+  // start's requests to show the window (nullptr: none); not owned, must outlive this object.
+  Application(std::string program_folder, int signal_fd, ShowRequests* show_requests = nullptr);
   ~Application() override;
 
   // Start-up, in its fixed order, the engine thread last. False when the program is to end at once
@@ -49,7 +51,7 @@ class Application : public QObject, private GuiBridge::Consumer {
   // running the event loop.
   bool Start();
 
-  // The window paths, also reached through the menu and signals.
+  // The window paths, also reached through the menu, signals and a second start.
   void ShowMainWindow();
   void HideMainWindow();
   // Close request of any program window: the close-path saves, then Finish().
@@ -109,6 +111,8 @@ class Application : public QObject, private GuiBridge::Consumer {
   QSocketNotifier* bridge_notifier_ = nullptr;
   QSocketNotifier* signal_notifier_ = nullptr;
   int signal_fd_ = -1;
+  ShowRequests* show_requests_ = nullptr;
+  QSocketNotifier* show_notifier_ = nullptr;
 
   int XXX_ = 0, YYY_ = 0;  // the main window's outer frame at start-up
   // Finish() ran: later close events come from Qt, not the user. Atomic for EmergencyStop().

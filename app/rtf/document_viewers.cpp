@@ -64,14 +64,19 @@ class ViewerWindow : public QWidget {
     event->accept();
   }
 
+  // A window manager framing the window as it is shown moves the client area, not the frame's
+  // outer corner: only a change of that corner is a move.
   void moveEvent(QMoveEvent* event) override {
     QWidget::moveEvent(event);
-    if (event->spontaneous() && isVisible()) on_move_();
+    const QPoint frame = pos();
+    if (event->spontaneous() && isVisible() && frame != frame_) on_move_();
+    frame_ = frame;
   }
 
  private:
   std::function<void()> on_close_request_;
   std::function<void()> on_move_;
+  QPoint frame_;  // the frame's outer corner as of the last move event
 };
 
 DocumentViewers::DocumentViewers(QObject* parent) : QObject(parent) {}

@@ -140,6 +140,19 @@ std::vector<std::pair<int, int>> ProgramRun::LptWrites() const {
   return writes;
 }
 
+std::string NotSwitchedOffLast(const ProgramRun& run) {
+  const auto reports = run.Reports();
+  const std::vector<std::uint8_t> all_off = {0x00, 0x00, 0x00, 0x40, 0x00, 0x80};
+  if (reports.size() < all_off.size() ||
+      !std::equal(all_off.begin(), all_off.end(), reports.end() - all_off.size()))
+    return "the controller's last reports are not the three all-off ones";
+  const auto lpt = run.LptWrites();
+  if (lpt.size() < 2 || lpt[lpt.size() - 2] != std::make_pair(0x378, 0) ||
+      lpt.back() != std::make_pair(0x37A, 11))
+    return "the parallel port's last writes are not 0x378 = 0, 0x37A = 0x0B";
+  return "";
+}
+
 namespace {
 // Windows come and go between a tree walk and the questions asked about them: not an error.
 int IgnoreXError(::Display*, XErrorEvent*) {

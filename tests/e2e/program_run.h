@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,11 @@
 #include "tests/outputs/fake_hid_tree.h"
 
 struct _XDisplay;
+
+// Points as "(x, y)" in test failures.
+inline void PrintTo(const QPoint& p, std::ostream* out) {
+  *out << "(" << p.x() << ", " << p.y() << ")";
+}
 
 namespace glimmerix::e2e {
 
@@ -69,6 +75,10 @@ class ProgramRun {
   pid_t pid_ = -1;
   bool exited_ = false;
 };
+
+// What shows that the run did not switch everything off last (the controller's three all-off
+// reports, then the parallel port's all-off values); empty when it did.
+std::string NotSwitchedOffLast(const ProgramRun& run);
 
 // The display, read directly.
 class Display {

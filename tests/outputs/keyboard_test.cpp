@@ -19,7 +19,8 @@
 // Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-#include <X11/keysym.h>
+
+#include "tests/outputs/key_press_probe.h"
 
 extern char** environ;
 
@@ -148,45 +149,10 @@ TEST_F(X11Keyboard, HeldLockKeyReadsNeitherZeroNorOneAndIsRestoredAgainst) {
   }
 }
 
-// A window of the test's own that holds the keyboard focus and counts the key presses it gets.
-class FocusedWindow {
- public:
-  explicit FocusedWindow(const std::string& display) : d_(XOpenDisplay(display.c_str())) {
-    if (!d_) return;
-    w_ = XCreateSimpleWindow(d_, DefaultRootWindow(d_), 0, 0, 100, 100, 0, 0, 0);
-    XSelectInput(d_, w_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
-    XMapWindow(d_, w_);
-    for (XEvent e; XWindowEvent(d_, w_, StructureNotifyMask, &e), e.type != MapNotify;) {
-    }
-    XSetInputFocus(d_, w_, RevertToParent, CurrentTime);
-    XSync(d_, False);
-  }
-  ~FocusedWindow() {
-    if (d_) XCloseDisplay(d_);
-  }
-  bool ok() const { return d_ != nullptr; }
-
-  // Presses of the key that reached the window so far.
-  int Presses(KeySym sym) {
-    XSync(d_, False);
-    usleep(100'000);
-    while (XPending(d_) > 0) {
-      XEvent e;
-      XNextEvent(d_, &e);
-      if (e.type == KeyPress) ++presses_[e.xkey.keycode & 0xff];
-    }
-    return presses_[XKeysymToKeycode(d_, sym)];
-  }
-
- private:
-  Display* d_;
-  ::Window w_ = 0;
-  int presses_[256] = {};
-};
-
 TEST_F(X11Keyboard, ScrollLockLampFollowsTheCallsWithoutKeyEventsToTheFocusedWindow) {
-  FocusedWindow focused(display_);
+  testing::KeyPressProbe focused(display_);
   ASSERT_TRUE(focused.ok());
+  focused.TakeFocus();
   X11KeyboardLamps lamps;
   for (int call = 0; call < 6; ++call) {
     const bool on = call % 2 == 0;

@@ -64,12 +64,13 @@ class ViewerWindow : public QWidget {
     event->accept();
   }
 
-  // A window manager framing the window as it is shown moves the client area, not the frame's
-  // outer corner: only a change of that corner is a move.
+  // A window manager framing the window as it is shown moves the client area in from the frame's
+  // outer corner, which stays where it was put: that is no move.
   void moveEvent(QMoveEvent* event) override {
     QWidget::moveEvent(event);
     const QPoint frame = pos();
-    if (event->spontaneous() && isVisible() && frame != frame_) on_move_();
+    const bool framed = frame == frame_ && event->oldPos() == frame_;
+    if (event->spontaneous() && isVisible() && !framed) on_move_();
     frame_ = frame;
   }
 

@@ -170,6 +170,24 @@ TEST_F(X11Keyboard, ScrollLockLampFollowsTheCallsWithoutKeyEventsToTheFocusedWin
   lamps.SetLEDKey('n', num ? 1 : 0);
 }
 
+// A keyboard map that takes Num Lock's modifier away leaves the key pressing nothing a lamp shows:
+// no press is sent for it.
+TEST_F(X11Keyboard, ALockKeyThatDrivesNoLampIsNeverPressed) {
+  testing::KeyPressProbe focused(display_);
+  ASSERT_TRUE(focused.ok());
+  focused.TakeFocus();
+  const bool was = Lamp('n');
+  Shell("xmodmap -e 'clear mod2'");
+  {
+    X11KeyboardLamps lamps;
+    for (int call = 0; call < 4; ++call) lamps.SetLEDKey('n', call % 2 == 0 ? 1 : 0);
+  }
+  const int presses = focused.Presses(XK_Num_Lock);
+  Shell("xmodmap -e 'add mod2 = Num_Lock'");
+  EXPECT_EQ(presses, 0) << "Num_Lock presses that change no lamp were synthesised";
+  EXPECT_EQ(Lamp('n'), was);
+}
+
 // The hot keys are read without waiting for the server, so a reading is about one call old:
 // polled at the engine's pace, a change shows within a call or two.
 bool Shows(X11HotKeys& keys, HotKey key, bool down) {

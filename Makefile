@@ -1,6 +1,6 @@
 # The two commands of the README:
-#   make run    installs what is missing, builds and starts Glimmerix
-#   make test   installs what is missing, builds and passes every test
+#   make run    installs what is missing, builds the program and starts it
+#   make test   installs what is missing, builds everything and passes every test
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -16,7 +16,12 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only what running needs (the program, its plug-in, documents and presets), its output kept in a
+# log that is shown when the build fails.
+run: configure
+	@echo "Building Glimmerix..."
+	@cmake --build $(BUILD) -j $(JOBS) --target glimmerix >$(BUILD)/make-run.log 2>&1 || \
+	  { cat $(BUILD)/make-run.log; echo "The build failed (log: $(BUILD)/make-run.log)"; exit 1; }
 	@bash scripts/run-program $(BUILD)
 
 test: build

@@ -29,7 +29,14 @@ for f in lib/glimmerix/glimmerix lib/glimmerix/libinpout32.so lib/glimmerix/help
   [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
 [ -x "$prefix/bin/glimmerix" ] || fail "the launcher is not executable"
-[ "$(ls "$prefix/bin")" = glimmerix ] || fail "bin/ holds more than the launcher: $(ls "$prefix/bin")"
+[ "$(ls "$prefix/bin" | tr '\n' ' ')" = "glimmerix glimmerix-replay " ] ||
+  fail "bin/ holds other than the launcher and the replay tool: $(ls "$prefix/bin")"
+usage=$(env -i PATH="$prefix/bin:/usr/bin:/bin" glimmerix-replay --help) ||
+  fail "the installed glimmerix-replay --help failed"
+case $usage in
+  "Usage: glimmerix-replay"*) ;;
+  *) fail "the installed glimmerix-replay does not print its usage" ;;
+esac
 if ls "$(dirname "$0")"/udev/*.rules >/dev/null 2>&1; then
   ls "$prefix"/lib/udev/rules.d/*.rules >/dev/null 2>&1 || fail "the udev rule is not installed"
 fi
@@ -83,6 +90,9 @@ for doc in help.rtf history.rtf about.rtf; do
   [ -f "$folder/$doc" ] && [ ! -L "$folder/$doc" ] || fail "$doc was not copied"
   cmp -s "$folder/$doc" "$prefix/lib/glimmerix/$doc" || fail "$doc differs from the installed one"
   [ -w "$folder/$doc" ] || fail "$doc is not writable by its user"
+done
+for preset in Calm Party Auto Flicker; do
+  [ -f "$folder/$preset.patt" ] || fail "the shipped preset $preset.patt was not copied"
 done
 for file in glimmerix libinpout32.so; do
   [ "$(readlink "$folder/$file")" = "$(cd "$prefix/lib/glimmerix" && pwd)/$file" ] ||

@@ -1,14 +1,20 @@
 #include "app/settings/settings_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <set>
 
 namespace glimmerix {
 namespace {
@@ -58,17 +64,59 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // Follows a chain of symbolic links to the file they finally name (which may not exist yet).
-std::string ResolveLinks(std::string path) {
+// False when a link on the way belongs to somebody other than the effective user or root: such
+// a link may have been planted to make us overwrite a file of the user's.
+bool ResolveOwnLinks(std::string path, std::string& resolved) {
   for (int depth = 0; depth < 40; ++depth) {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (st.st_uid != geteuid() && st.st_uid != 0) return false;
     std::string target(PATH_MAX, '\0');
     const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) break;
     target.resize(static_cast<std::size_t>(n));
     path = target.front() == '/' ? target : DirectoryOf(path) + target;
   }
-  return path;
+  resolved = std::move(path);
+  return true;
+}
+
+// Says text on stderr, once per process.
+void SayOnce(const std::string& text) {
+  static std::mutex mutex;
+  static std::set<std::string> said;  // guarded by mutex: every text already said
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!said.insert(text).second) return;
+  }
+  std::fprintf(stderr, "Glimmerix: %s\n", text.c_str());
+}
+
+// "." + kTempPrefix + PID-N-S + kTempSuffix: the temporary name of a save.
+constexpr std::string_view kTempPrefix = ".glimmerix-";
+constexpr std::string_view kTempSuffix = ".tmp";
+
+// The process id in a save's temporary name, or 0 when the name is not one.
+pid_t TempFileProcess(std::string_view name) {
+  if (!name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) return 0;
+  name.remove_prefix(kTempPrefix.size());
+  name.remove_suffix(kTempSuffix.size());
+  long long pid = 0;
+  int field = 0;
+  std::size_t digits = 0;
+  for (const char c : name) {
+    if (c == '-') {
+      if (digits == 0 || ++field > 2) return 0;
+      digits = 0;
+    } else if (c >= '0' && c <= '9' && digits < 19) {
+      if (field == 0) pid = pid * 10 + (c - '0');
+      ++digits;
+    } else {
+      return 0;
+    }
+  }
+  if (field != 2 || digits == 0 || pid <= 0 || pid > INT_MAX) return 0;
+  return static_cast<pid_t>(pid);
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -87,7 +135,8 @@ bool WriteAll(int fd, std::string_view bytes) {
 bool ReplaceFile(const std::string& target, std::string_view bytes) {
   struct stat old_stat;
   bool exists = false;
-  const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  // No link may stand where the resolved name was: one that appeared since is not followed.
+  const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
   if (probe >= 0) {
     exists = fstat(probe, &old_stat) == 0;
     close(probe);
@@ -104,8 +153,9 @@ bool ReplaceFile(const std::string& target, std::string_view bytes) {
     const auto stamp = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     // Hidden and ending in ".tmp", so it is never taken for a pattern file.
-    temp = folder + ".glimmerix-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1)) + "-" + std::to_string(stamp % 1000000) + ".tmp";
+    temp = folder + std::string(kTempPrefix) + std::to_string(getpid()) + "-" +
+           std::to_string(counter.fetch_add(1)) + "-" + std::to_string(stamp % 1000000) +
+           std::string(kTempSuffix);
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
               exists ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) return false;
@@ -161,70 +211,184 @@ std::int32_t ParseSettingNumber(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
-SettingsDocument SettingsDocument::Parse(std::string_view bytes) {
-  SettingsDocument doc;
-  if (bytes.starts_with(kBom)) {
-    doc.bom_ = true;
-    bytes.remove_prefix(kBom.size());
-  }
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    std::size_t end = bytes.find_first_of("\r\n", pos);
-    std::string_view line = bytes.substr(pos, end == std::string_view::npos ? end : end - pos);
-    if (end == std::string_view::npos) {
-      pos = bytes.size();
-    } else {
-      pos = end + 1;
-      if (bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
-    }
+namespace {
 
-    std::size_t start = line.find_first_not_of(kBlanks);
-    if (start == std::string_view::npos) continue;  // empty lines are dropped
-    line.remove_prefix(start);
-    if (doc.lines_.empty() && !doc.bom_ && line.starts_with(kBom)) {
+struct RawLine {
+  std::string_view text;  // without its ending
+  std::size_t next;       // where the next line starts
+};
+
+// The line that starts at pos: CR, LF or CR LF end it.
+RawLine NextLine(std::string_view bytes, std::size_t pos) {
+  std::size_t end = pos;
+  while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+  std::size_t next = end;
+  if (next < bytes.size()) {
+    ++next;
+    if (bytes[end] == '\r' && next < bytes.size() && bytes[next] == '\n') ++next;
+  }
+  return {bytes.substr(pos, end - pos), next};
+}
+
+std::string_view TrimRight(std::string_view s) {
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view SkipBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  return s;
+}
+
+struct LineParts {
+  SettingsDocument::Kind kind;
+  std::string_view key;
+  std::string_view text;
+};
+
+// A line without its leading blanks, not empty.
+LineParts Classify(std::string_view line) {
+  using Kind = SettingsDocument::Kind;
+  if (line.front() == ';') {
+    line.remove_prefix(1);
+    if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    return {Kind::kComment, {}, line};
+  }
+  if (line.front() == '[') {
+    return {Kind::kGroup, {}, line.substr(1, line.find(']') - 1)};  // npos - 1 runs to the end
+  }
+  if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
+    return {Kind::kData, TrimRight(line.substr(0, eq)), SkipBlanks(line.substr(eq + 1))};
+  }
+  return {Kind::kText, {}, line};
+}
+
+// Calls fn(parts) for every line of a run, empty ones left out.
+template <typename Fn>
+void ForEachLineOfRun(std::string_view run, Fn&& fn) {
+  for (std::size_t pos = 0; pos < run.size();) {
+    const RawLine raw = NextLine(run, pos);
+    pos = raw.next;
+    const std::string_view line = SkipBlanks(raw.text);
+    if (!line.empty()) fn(Classify(line));
+  }
+}
+
+template <typename Sink>
+void EmitLine(const LineParts& line, Sink& sink) {
+  switch (line.kind) {
+    case SettingsDocument::Kind::kData:
+      sink(line.key);
+      sink(" = ");
+      sink(line.text);
+      break;
+    case SettingsDocument::Kind::kComment:
+      sink("; ");
+      sink(line.text);
+      break;
+    case SettingsDocument::Kind::kGroup:
+      sink("[");
+      sink(line.text);
+      sink("]");
+      break;
+    case SettingsDocument::Kind::kText:
+      sink(line.text);
+      break;
+  }
+  sink("\r\n");
+}
+
+}  // namespace
+
+SettingsDocument SettingsDocument::Parse(std::string bytes) {
+  SettingsDocument doc;
+  if (bytes.size() > kMaxBytes) bytes.resize(kMaxBytes);
+  doc.bytes_ = std::move(bytes);
+  const std::string_view all = doc.bytes_;
+  auto at = [](std::size_t pos) { return static_cast<std::uint32_t>(pos); };
+  // Room for every data line up front, so the spans are never copied: each holds an "=" and is
+  // a line of its own.
+  const auto count = [&](char c) {
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), c));
+  };
+  doc.spans_.reserve(std::min(count('='), count('\n') + count('\r')) + 2);
+
+  std::size_t pos = 0;
+  if (all.starts_with(kBom)) {
+    doc.bom_ = true;
+    pos = kBom.size();
+  }
+  bool any_line = false;
+  std::size_t run_begin = std::string_view::npos;  // start of the run of other lines being read
+  std::size_t group_begin = std::string_view::npos;
+  while (pos < all.size() && group_begin == std::string_view::npos) {
+    const std::size_t line_start = pos;
+    const RawLine raw = NextLine(all, pos);
+    pos = raw.next;
+    std::string_view line = SkipBlanks(raw.text);
+    if (line.empty()) continue;  // empty lines are dropped
+    if (!any_line && !doc.bom_ && line.starts_with(kBom)) {
       // A mark after blanks or empty lines: taken as the file's, as written back it would be.
       doc.bom_ = true;
-      line.remove_prefix(kBom.size());
-      start = line.find_first_not_of(kBlanks);
-      if (start == std::string_view::npos) continue;
-      line.remove_prefix(start);
+      line = SkipBlanks(line.substr(kBom.size()));
+      if (line.empty()) continue;
     }
-    Line parsed;
-    if (line.front() == ';') {
-      line.remove_prefix(1);
-      if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
-      parsed.kind = Kind::kComment;
-      parsed.text = line;
-    } else if (line.front() == '[') {
-      parsed.kind = Kind::kGroup;
-      parsed.text = line.substr(1, line.find(']') - 1);  // npos - 1 still runs to the end
-    } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
-      std::string_view key = line.substr(0, eq);
-      while (!key.empty() && IsBlank(key.back())) key.remove_suffix(1);
-      std::string_view value = line.substr(eq + 1);
-      while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-      parsed.kind = Kind::kData;
-      parsed.key = key;
-      parsed.text = value;
+    any_line = true;
+    const std::size_t content = static_cast<std::size_t>(line.data() - all.data());
+    const bool data =
+        line.front() != ';' && line.front() != '[' && line.find('=') != std::string_view::npos;
+    if (line.front() != '[' && !data) {
+      if (run_begin == std::string_view::npos) run_begin = content;
+      continue;
+    }
+    if (run_begin != std::string_view::npos) {
+      doc.spans_.push_back({at(run_begin), kRun, at(line_start)});
+      run_begin = std::string_view::npos;
+    }
+    if (data) {
+      const std::size_t equals = content + line.find('=');
+      doc.spans_.push_back({at(content), at(equals), at(content + line.size())});
     } else {
-      parsed.kind = Kind::kText;
-      parsed.text = line;
+      group_begin = content;
     }
-    doc.lines_.push_back(std::move(parsed));
+  }
+  if (run_begin != std::string_view::npos) {
+    doc.spans_.push_back({at(run_begin), kRun, at(all.size())});
+  }
+  doc.group_span_ = doc.spans_.size();
+  if (group_begin != std::string_view::npos) {
+    doc.spans_.push_back({at(group_begin), kRun, at(all.size())});
   }
   return doc;
 }
 
-const std::string* SettingsDocument::Find(std::string_view key) const {
-  for (const Line& line : lines_) {
-    if (line.kind == Kind::kGroup) break;
-    if (line.kind == Kind::kData && SameKey(line.key, key)) return &line.text;
+template <typename Fn>
+void SettingsDocument::ForEachLine(Fn&& fn) const {
+  const std::string_view all = bytes_;
+  for (const Span& span : spans_) {
+    if (span.equals == kRun) {
+      ForEachLineOfRun(all.substr(span.begin, span.end - span.begin), fn);
+    } else {
+      fn(LineParts{Kind::kData, TrimRight(all.substr(span.begin, span.equals - span.begin)),
+                   SkipBlanks(all.substr(span.equals + 1, span.end - span.equals - 1))});
+    }
   }
-  return nullptr;
+}
+
+std::optional<std::string_view> SettingsDocument::Find(std::string_view key) const {
+  const std::string_view all = bytes_;
+  for (std::size_t i = 0; i < group_span_; ++i) {
+    const Span& span = spans_[i];
+    if (span.equals == kRun) continue;
+    if (SameKey(TrimRight(all.substr(span.begin, span.equals - span.begin)), key)) {
+      return SkipBlanks(all.substr(span.equals + 1, span.end - span.equals - 1));
+    }
+  }
+  return std::nullopt;
 }
 
 std::string SettingsDocument::Get(std::string_view key, std::string_view default_text) const {
-  const std::string* value = Find(key);
+  const std::optional<std::string_view> value = Find(key);
   return std::string(value ? Trim(*value) : default_text);
 }
 
@@ -235,53 +399,61 @@ bool SettingsDocument::Set(std::string_view key, std::string_view value) {
     return false;
   }
   value = Trim(value);  // blanks at the ends would not read back
-  std::size_t insert_at = lines_.size();
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    Line& line = lines_[i];
-    if (line.kind == Kind::kGroup) {
-      insert_at = i;
+  if (key.size() + 1 + value.size() > kMaxBytes - bytes_.size()) return false;
+
+  std::size_t index = group_span_;
+  for (std::size_t i = 0; i < group_span_; ++i) {
+    const Span& span = spans_[i];
+    if (span.equals != kRun &&
+        SameKey(TrimRight(std::string_view(bytes_).substr(span.begin, span.equals - span.begin)),
+                key)) {
+      index = i;
       break;
     }
-    if (line.kind == Kind::kData && SameKey(line.key, key)) {
-      line.key = key;
-      line.text = value;
-      return true;
-    }
   }
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at),
-                Line{Kind::kData, std::string(key), std::string(value)});
+  const Span line{static_cast<std::uint32_t>(bytes_.size()),
+                  static_cast<std::uint32_t>(bytes_.size() + key.size()),
+                  static_cast<std::uint32_t>(bytes_.size() + key.size() + 1 + value.size())};
+  bytes_ += key;
+  bytes_ += '=';
+  bytes_ += value;
+  if (index < group_span_) {
+    spans_[index] = line;
+  } else {
+    spans_.insert(spans_.begin() + static_cast<std::ptrdiff_t>(group_span_), line);
+    ++group_span_;
+  }
   return true;
+}
+
+template <typename Sink>
+void SettingsDocument::Emit(Sink&& sink) const {
+  if (bom_) {
+    sink(kBom);
+    sink("\r\n");
+  }
+  ForEachLine([&](const LineParts& line) { EmitLine(line, sink); });
 }
 
 std::string SettingsDocument::Serialize() const {
   std::string out;
-  if (bom_) {
-    out += kBom;
-    out += "\r\n";
-  }
-  for (const Line& line : lines_) {
-    switch (line.kind) {
-      case Kind::kData:
-        out += line.key;
-        out += " = ";
-        out += line.text;
-        break;
-      case Kind::kComment:
-        out += "; ";
-        out += line.text;
-        break;
-      case Kind::kGroup:
-        out += '[';
-        out += line.text;
-        out += ']';
-        break;
-      case Kind::kText:
-        out += line.text;
-        break;
-    }
-    out += "\r\n";
-  }
+  out.reserve(SerializedSize());
+  Emit([&](std::string_view piece) { out += piece; });
   return out;
+}
+
+std::size_t SettingsDocument::SerializedSize() const {
+  std::size_t size = 0;
+  Emit([&](std::string_view piece) { size += piece.size(); });
+  return size;
+}
+
+std::vector<SettingsDocument::Line> SettingsDocument::lines() const {
+  std::vector<Line> lines;
+  ForEachLine([&](const LineParts& line) {
+    lines.push_back({line.kind, std::string(line.key), std::string(line.text)});
+  });
+  return lines;
 }
 
 SettingsStore::SettingsStore(std::string folder) : folder_(std::move(folder)) {}
@@ -294,7 +466,7 @@ bool SettingsStore::Open(const std::string& file_name) {
   Close();
   if (!ValidFileName(file_name)) return false;
   name_ = file_name;
-  const std::string path = folder_.empty() ? name_ : folder_ + "/" + name_;
+  const std::string path = Path();
 
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -321,7 +493,12 @@ bool SettingsStore::Open(const std::string& file_name) {
   }
   close(fd);
   if (!ok) return false;  // writable_ stays false: what we could not read we must not replace
-  document_ = SettingsDocument::Parse(bytes);
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    // Read byte by byte it would be rewritten as a mix of two encodings.
+    SayOnce(path + " is a UTF-16 file, which cannot be read; it is left as it is.");
+    return false;
+  }
+  document_ = SettingsDocument::Parse(std::move(bytes));
   writable_ = true;
   return true;
 }
@@ -353,9 +530,45 @@ bool SettingsStore::Close() {
   return ok;
 }
 
+std::string SettingsStore::Path() const {
+  return folder_.empty() ? name_ : folder_ + "/" + name_;
+}
+
 bool SettingsStore::Save() {
-  const std::string path = folder_.empty() ? name_ : folder_ + "/" + name_;
-  return ReplaceFile(ResolveLinks(path), document_.Serialize());
+  const std::string path = Path();
+  std::string target;
+  if (!ResolveOwnLinks(path, target)) {
+    SayOnce(path +
+            " is reached through a symbolic link of another user's, so it is not written;"
+            " the changes are not saved.");
+    return false;
+  }
+  if (const std::size_t size = document_.SerializedSize(); size > kMaxFileBytes) {
+    SayOnce(path + " would grow to " + std::to_string(size) + " bytes, more than the " +
+            std::to_string(kMaxFileBytes) +
+            " that can be read back; it is left as it is and the changes are not saved.");
+    return false;
+  }
+  return ReplaceFile(target, document_.Serialize());
+}
+
+int RemoveStaleSaveFiles(const std::string& folder) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()),
+                                                closedir);
+  if (!dir) return 0;
+  int removed = 0;
+  while (const dirent* entry = readdir(dir.get())) {
+    const pid_t pid = TempFileProcess(entry->d_name);
+    if (pid == 0 || pid == getpid()) continue;
+    struct stat st;
+    if (fstatat(dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+      continue;
+    }
+    if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process may still be saving
+    if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 void IgnoreFileSizeSignal() {

@@ -7,16 +7,22 @@
 // Keys, values and names are bytes: nothing is converted between code pages.
 //
 // Threads: a SettingsDocument or SettingsStore belongs to one thread (the main thread in the
-// program); nothing here is shared.
+// program); nothing here is shared but the record of what was already said on stderr (locked).
 //
 // Files are replaced atomically: close writes a temporary file in the same folder, flushes it to
 // disk and renames it over the old one, keeping the old file's permission bits (and owner, where
-// the process may set it). A file that is a symbolic link is updated where it points and stays a
-// link. A file that exists but cannot be read, or cannot be opened for writing, is never changed;
-// when any step of a write fails the old file stays byte for byte as it was.
+// the process may set it). A hard link to the old file keeps the old content: the name gets a
+// new file. A file that is a symbolic link is updated where it points and stays a link, but only
+// when every link on the way is owned by the user running the program or by root; a link of
+// anybody else's makes the file read-only. A file that exists but cannot be read (including a
+// UTF-16 file), cannot be opened for writing, or whose new form would be larger than the store
+// reads, is never changed; when any step of a write fails the old file stays byte for byte as it
+// was. A UTF-16 file, a link of another user's and a save refused for its size are said on
+// stderr, once per file and cause in a process; other refusals stay silent.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,12 +48,16 @@ class SettingsDocument {
     bool operator==(const Line&) const = default;
   };
 
-  // Reads a whole file's bytes. Never fails: anything is read as far as it makes sense.
-  static SettingsDocument Parse(std::string_view bytes);
+  // Reads a whole file's bytes, taking them over. Never fails: anything is read as far as it
+  // makes sense. Time is linear in the size; memory is the bytes plus 12 bytes per data line
+  // before the first group line (comments, text and everything from the first group on cost
+  // nothing more). At most kMaxBytes are read; anything after them is dropped.
+  static SettingsDocument Parse(std::string bytes);
 
-  // The value of the first data line with the key before the first group line, without blanks
-  // or tabs at either end; nullptr when there is none.
-  const std::string* Find(std::string_view key) const;
+  // The value of the first data line with the key before the first group line, as it stands
+  // after the blanks and tabs that follow "="; nullopt when there is none. Valid until the next
+  // Set.
+  std::optional<std::string_view> Find(std::string_view key) const;
   // The found value trimmed at both ends, else the default.
   std::string Get(std::string_view key, std::string_view default_text) const;
 
@@ -62,12 +72,37 @@ class SettingsDocument {
   // The file's bytes: the byte-order mark line when the file had one, then every line in its
   // one-line form ending in CR LF.
   std::string Serialize() const;
+  // The length of Serialize(), without building it.
+  std::size_t SerializedSize() const;
 
-  const std::vector<Line>& lines() const { return lines_; }
+  // Every line, empty ones left out, built as a copy (for tests: large files cost much more
+  // memory this way than the document itself).
+  std::vector<Line> lines() const;
   bool has_bom() const { return bom_; }
 
+  // The largest input Parse reads, and the most the document grows to through Set.
+  static constexpr std::size_t kMaxBytes = 0xFFFF0000u;
+
  private:
-  std::vector<Line> lines_;
+  // A data line before the first group: [begin, equals) holds the key and its trailing blanks,
+  // the value follows the "=" at equals and runs to end. Any other span (equals == kRun) is a run
+  // of whole lines of other kinds, or everything from the first group line on, each line ended
+  // as read; they are put into their one-line form when written.
+  struct Span {
+    std::uint32_t begin = 0;
+    std::uint32_t equals = 0;
+    std::uint32_t end = 0;
+  };
+  static constexpr std::uint32_t kRun = 0xFFFFFFFFu;
+
+  template <typename Fn>
+  void ForEachLine(Fn&& fn) const;  // fn(parts of the line), every line but empty ones
+  template <typename Sink>
+  void Emit(Sink&& sink) const;  // sink(piece) for each piece of the written form, in order
+
+  std::string bytes_;           // the file's bytes, then the data lines Set made, one after another
+  std::vector<Span> spans_;     // in file order
+  std::size_t group_span_ = 0;  // index of the span that starts at the first group line, else size
   bool bom_ = false;
 };
 
@@ -82,9 +117,10 @@ class SettingsStore {
 
   // Closes (saving) a file still open, then reads the named file. True when it exists and was
   // read. A missing file gives false, but the name is kept, so writes and Close create it. A file
-  // that exists but cannot be read (no permission, not a regular file, larger than kMaxFileBytes)
-  // gives false and is never written. A name holding "/" or NUL names no file: false, and writes
-  // go nowhere.
+  // that exists but cannot be read (no permission, not a regular file, larger than kMaxFileBytes,
+  // UTF-16 by its byte-order mark FF FE or FE FF) gives false and is never written. A file reached
+  // through a symbolic link of another user's is read but never written. A name holding "/" or
+  // NUL names no file: false, and writes go nowhere.
   bool Open(const std::string& file_name);
 
   std::string ReadText(std::string_view key, std::string_view default_text);
@@ -97,12 +133,14 @@ class SettingsStore {
   void WriteNumber(std::string_view key, int value);
 
   // Saves the file when anything was written since Open, then forgets it. Returns false only when
-  // a save was due and did not happen (the program ignores it; tests look at it).
+  // a save was due and did not happen (the program ignores it; tests look at it). A save whose
+  // file would be larger than kMaxFileBytes (which the next Open would refuse) does not happen.
   bool Close();
 
   static constexpr std::size_t kMaxFileBytes = 64u << 20;
 
  private:
+  std::string Path() const;
   bool Save();
 
   std::string folder_;
@@ -111,6 +149,12 @@ class SettingsStore {
   bool changed_ = false;
   SettingsDocument document_;
 };
+
+// Removes the temporary files that saves into folder (empty: the current folder) left behind
+// when the process was killed in the middle: hidden files named as the store names them, regular
+// files owned by the effective user, made by a process that no longer runs. Anything else is left
+// alone. Returns how many were removed. Call once at start-up, before any save.
+int RemoveStaleSaveFiles(const std::string& folder);
 
 // Has the process ignore SIGXFSZ, so that a file-size limit makes a write fail (and the old file
 // stay) instead of ending the program. main() calls it once, before any file is written.

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "app/settings/settings_store.h"
 #include "app/shell/app_icon.h"
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
@@ -55,6 +56,8 @@ bool Application::Start() {
     signal_notifier_ = new QSocketNotifier(signal_fd_, QSocketNotifier::Read, this);
     connect(signal_notifier_, &QSocketNotifier::activated, this, &Application::OnSignal);
   }
+
+  RemoveStaleSaveFiles({});  // leftovers of a save killed half-way, where saves go
 
   // What setting.dat says before the window exists.
   const StartupSettings settings = ReadStartupSettings();

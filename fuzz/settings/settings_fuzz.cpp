@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   glimmerix::ParseSettingNumber(bytes);
 
-  SettingsDocument doc = SettingsDocument::Parse(bytes);
+  SettingsDocument doc = SettingsDocument::Parse(std::string(bytes));
   const std::string once = doc.Serialize();
   const SettingsDocument back = SettingsDocument::Parse(once);
   Check(back.lines() == doc.lines() && back.has_bom() == doc.has_bom());

@@ -1,17 +1,22 @@
 // glimmerix-replay --wav and --png: sound files through the live capture's own fetch.
 #include <gtest/gtest.h>
+#include <samplerate.h>
 #include <sndfile.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tools/replay/light_png.h"
 #include "tools/replay/replay.h"
 
 namespace glimmerix {
@@ -179,9 +184,55 @@ TEST_F(ReplayWav, UnreadableFilesAreAClearErrorWithCodeTwo) {
   EXPECT_EQ(both.code, 2);
 }
 
-// The picture: width one pixel per pass, 8 rows per channel with channel 18 on top; the lamp rows
-// of a lit channel are red.
-TEST_F(ReplayWav, PngShowsTheLampsPassByPass) {
+// A long file made by sox at 48 kHz stereo, read block by block, lights exactly as the same file
+// mixed down and converted in one go (what a whole-file reader would do) and replayed at 22050 Hz.
+TEST_F(ReplayWav, LongFileLightsAsTheWholeFileConvertedInOneGo) {
+  const std::string wav = (dir_ / "long.wav").string();
+  const std::string sox = "sox -n -r 48000 -c 2 -e floating-point -b 32 '" + wav +
+                          "' synth 100 sine 60-9000 sine 440 tremolo 3 80";
+  ASSERT_EQ(std::system(sox.c_str()), 0) << "needs sox";
+
+  SF_INFO info{};
+  SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
+  ASSERT_EQ(sf_readf_float(f, frames.data(), info.frames), info.frames);
+  sf_close(f);
+  std::vector<float> mono(static_cast<std::size_t>(info.frames));
+  for (std::size_t n = 0; n < mono.size(); ++n) {
+    double sum = 0;
+    for (int c = 0; c < info.channels; ++c) sum += frames[n * info.channels + c];
+    mono[n] = static_cast<float>(sum / info.channels);
+  }
+  std::vector<float> converted(mono.size() / 2 + 64);
+  SRC_DATA data{};
+  data.data_in = mono.data();
+  data.input_frames = static_cast<long>(mono.size());
+  data.data_out = converted.data();
+  data.output_frames = static_cast<long>(converted.size());
+  data.src_ratio = 22050.0 / 48000.0;
+  data.end_of_input = 1;
+  ASSERT_EQ(src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1), 0);
+  converted.resize(static_cast<std::size_t>(data.output_frames_gen));
+  const std::string at_22050 = WriteSound("converted.wav", converted, 22050, 1);
+
+  auto json = [](const std::vector<std::string>& args) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(ReplayMain(args, in, out, err), 0) << err.str();
+    return out.str();
+  };
+  for (const char* mode : {"1", "2"}) {
+    const std::string streamed = json({"--wav", wav, "--mode", mode, "--level", "35"});
+    const std::string reference = json({"--wav", at_22050, "--mode", mode, "--level", "35"});
+    EXPECT_EQ(std::count(streamed.begin(), streamed.end(), '\n'), 1999) << "mode " << mode;
+    EXPECT_TRUE(streamed == reference) << "mode " << mode << ": the lines differ";
+  }
+}
+
+// The picture: a margin with the channel numbers, then one pixel column per pass, 8 rows per
+// channel with channel 18 on top; the lamp rows of a lit channel are red. Under it the time axis.
+TEST_F(ReplayWav, PngShowsTheLampsPassByPassWithItsLegend) {
   std::vector<float> sound(22050, 0.0f);
   const auto tone = Tone(1000.0, 0.5, 1.0, 22050);
   sound.insert(sound.end(), tone.begin(), tone.end());
@@ -204,25 +255,47 @@ TEST_F(ReplayWav, PngShowsTheLampsPassByPass) {
   };
   ASSERT_EQ(file.substr(12, 4), "IHDR");
   const std::uint32_t width = be32(16), height = be32(20);
-  EXPECT_EQ(width, 40u);
-  ASSERT_EQ(height, 144u);
-  const std::size_t idat = file.find("IDAT");
-  ASSERT_NE(idat, std::string::npos);
-  const std::uint32_t packed = be32(idat - 4);
+  constexpr int kMargin = LightPicture::kLegendWidth;
+  EXPECT_EQ(width, kMargin + 40u);
+  ASSERT_EQ(height, 144u + LightPicture::kTimeAxisHeight);
+  // The image data may span several IDAT chunks.
+  std::string packed;
+  for (std::size_t at = 8; at + 8 <= file.size();) {
+    const std::uint32_t length = be32(at);
+    if (file.substr(at + 4, 4) == "IDAT") packed += file.substr(at + 8, length);
+    at += 12 + length;
+  }
   std::vector<unsigned char> raw(height * (1 + 3 * width));
   uLongf raw_size = raw.size();
-  ASSERT_EQ(uncompress(raw.data(), &raw_size,
-                       reinterpret_cast<const Bytef*>(file.data() + idat + 4), packed),
+  ASSERT_EQ(uncompress(raw.data(), &raw_size, reinterpret_cast<const Bytef*>(packed.data()),
+                       packed.size()),
             Z_OK);
   ASSERT_EQ(raw_size, raw.size());
-  auto red = [&](int x, int y) { return raw[y * (1 + 3 * width) + 1 + 3 * x]; };
+  auto pixel = [&](int x, int y) { return &raw[y * (1 + 3 * width) + 1 + 3 * x]; };
+  auto red = [&](int x, int y) { return pixel(x, y)[0]; };
   const int ch11_lamp_row = (18 - 11) * 8, ch10_lamp_row = (18 - 10) * 8;
   for (int k = 0; k < 40; ++k) {
-    EXPECT_EQ(red(k, ch11_lamp_row) > 200, run.lamps[k][10] == 1) << "pass " << k;
-    EXPECT_EQ(red(k, ch10_lamp_row) > 200, run.lamps[k][9] == 1) << "pass " << k;
+    EXPECT_EQ(red(kMargin + k, ch11_lamp_row) > 200, run.lamps[k][10] == 1) << "pass " << k;
+    EXPECT_EQ(red(kMargin + k, ch10_lamp_row) > 200, run.lamps[k][9] == 1) << "pass " << k;
   }
-  EXPECT_GT(red(39, ch11_lamp_row), 200) << "the tone's last pass is lit";
-  EXPECT_LT(red(5, ch11_lamp_row), 200) << "silence is dark";
+  EXPECT_GT(red(kMargin + 39, ch11_lamp_row), 200) << "the tone's last pass is lit";
+  EXPECT_LT(red(kMargin + 5, ch11_lamp_row), 200) << "silence is dark";
+
+  // Each channel's band carries its own number in the margin: 18 different, non-empty marks.
+  std::set<std::string> marks;
+  for (int channel = 1; channel <= 18; ++channel) {
+    std::string mark;
+    for (int y = (18 - channel) * 8; y < (19 - channel) * 8; ++y) {
+      for (int x = 0; x < kMargin; ++x) mark += pixel(x, y)[0] > 100 ? '#' : '.';
+    }
+    EXPECT_NE(mark.find('#'), std::string::npos) << "channel " << channel;
+    marks.insert(mark);
+  }
+  EXPECT_EQ(marks.size(), 18u);
+  // The time axis: a tick at each whole second (20 passes), nothing between.
+  for (int k = 0; k < 40; ++k) {
+    EXPECT_EQ(pixel(kMargin + k, 144)[0] > 100, k % 20 == 0) << "pass " << k;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "app/settings/settings_store.h"
 #include "presets/settings_file.h"
 #include "tests/settings/temp_folder.h"
 
@@ -273,6 +274,37 @@ TEST_F(PresetsTest, ExitAndCloseWriteTheirKeysInOrder) {
   EXPECT_EQ(folder.Take("setting.dat"), closed);
   EXPECT_EQ(folder.Take("Show.patt"),
             "Effect = 2\r\nBright = 11\r\nStep = 40\r\nLevel = 0\r\nARU = 0\r\n");
+}
+
+// The shipped presets hold values the bars take as they are (none brought into range) and a mode
+// that decides, and a save by the program keeps their comment and rewrites the same values.
+TEST_F(PresetsTest, ShippedPresetsLoadAsWrittenAndSurviveASave) {
+  int shipped = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(GLIMMERIX_SHIPPED_PRESETS_DIR)) {
+    if (entry.path().extension() != ".patt") continue;
+    ++shipped;
+    const std::string name = entry.path().stem().string();
+    SCOPED_TRACE(name);
+    std::filesystem::copy_file(entry.path(), folder / (name + ".patt"));
+    const std::string original = folder.Take(name + ".patt");
+    const SettingsDocument file = SettingsDocument::Parse(original);
+    ASSERT_EQ(file.lines().front().kind, SettingsDocument::Kind::kComment);
+
+    presets.LoadPreset(name);
+    EXPECT_GE(shared.EFFECT_ZMU.load(), kModeManual);
+    EXPECT_LE(shared.EFFECT_ZMU.load(), kModeRnd);
+    EXPECT_EQ(shared.EFFECT_ZMU.load(), ParseSettingNumber(file.Get("Effect", kNoDigits)));
+    EXPECT_EQ(controls.value(gadget::kBrightBar),
+              ParseSettingNumber(file.Get("Bright", kNoDigits)));
+    EXPECT_EQ(controls.value(gadget::kStepBar), ParseSettingNumber(file.Get("Step", kNoDigits)));
+    EXPECT_EQ(controls.value(gadget::kLevelBar), ParseSettingNumber(file.Get("Level", kNoDigits)));
+    EXPECT_EQ(controls.value(gadget::kAgcBar), ParseSettingNumber(file.Get("ARU", kNoDigits)));
+
+    EnginePass();
+    presets.SavePreset(name);
+    EXPECT_EQ(folder.Take(name + ".patt"), original);
+  }
+  EXPECT_GE(shipped, 3);
 }
 
 }  // namespace

@@ -114,5 +114,37 @@ TEST_F(Permissions, UnreadableFileIsNeverReplaced) {
   EXPECT_EQ(folder.Count(), 1);
 }
 
+// In a shared sticky folder, a link planted by another user (the folder's owner, whose links
+// even a kernel that guards sticky folders follows) does not make a save overwrite a file of the
+// user's; the user's own link there still works.
+TEST_F(Permissions, LinkOfAnotherUserInASharedFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "SKIPPED LOUDLY: needs root to plant another user's link";
+  constexpr uid_t kOtherUser = 1;
+  const std::string shared = folder / "shared", home = folder / "home";
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chown(shared.c_str(), kOtherUser, kOtherUser), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  GiveAway(home);
+  for (const char* name : {"home/victim", "home/own"}) {
+    folder.Put(name, old);
+    GiveAway(folder / name);
+  }
+  ASSERT_EQ(symlink((home + "/victim").c_str(), (shared + "/setting.dat").c_str()), 0);
+  ASSERT_EQ(lchown((shared + "/setting.dat").c_str(), kOtherUser, kOtherUser), 0);
+  ExpectRan(AsUnprivileged(shared, [&] {
+    if (symlink((home + "/own").c_str(), (shared + "/mine.patt").c_str()) != 0) return 3;
+    SettingsStore store(shared);
+    if (!store.Open("setting.dat") || store.ReadNumber("fr1") != 5) return 1;
+    store.WriteNumber("fr1", 9);
+    if (store.Close()) return 2;
+    store.Open("mine.patt");
+    store.WriteNumber("fr1", 9);
+    return store.Close() ? 0 : 4;
+  }));
+  EXPECT_EQ(folder.Take("home/victim"), old);
+  EXPECT_EQ(folder.Take("home/own"), "; hand-made\r\nfr1 = 9\r\n");
+}
+
 }  // namespace
 }  // namespace glimmerix

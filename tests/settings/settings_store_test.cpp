@@ -124,6 +124,19 @@ TEST(SettingsDocument, ByteOrderMarkIsKeptWithoutPilingUpEmptyLines) {
   EXPECT_EQ(late.Get("x_form", ""), "5");
   EXPECT_EQ(SettingsDocument::Parse(late.Serialize()).Serialize(), late.Serialize());
   EXPECT_FALSE(SettingsDocument::Parse("[g]").Set("\xEF\xBB\xBFk", "1"));
+
+  // A late byte-order mark before a comment, runs of comments and text around data lines, a
+  // key added in front of the first group and a replaced key in the middle.
+  auto runs = SettingsDocument::Parse("\r\n \xEF\xBB\xBF; one\rtext\n  b=2\n;two\n\n[g]\nb=3\n"s);
+  EXPECT_TRUE(runs.has_bom());
+  EXPECT_EQ(runs.Get("b", ""), "2");
+  ASSERT_TRUE(runs.Set("B", "7"));
+  ASSERT_TRUE(runs.Set("new", " 1 "));
+  const std::string written =
+      "\xEF\xBB\xBF\r\n; one\r\ntext\r\nB = 7\r\n; two\r\nnew = 1\r\n[g]\r\nb = 3\r\n";
+  EXPECT_EQ(runs.Serialize(), written);
+  EXPECT_EQ(runs.SerializedSize(), written.size());
+  EXPECT_EQ(SettingsDocument::Parse(written).lines(), runs.lines());
 }
 
 TEST(SettingsDocument, CarriageReturnOnlyAndLegacyBytesAndNulsAreKept) {

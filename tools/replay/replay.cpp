@@ -2,23 +2,22 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
-#include <cstdint>
-#include <span>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <istream>
 #include <ostream>
+#include <span>
 
 #include "engine/realtime.h"
-#include "tools/replay/light_png.h"
-#include "tools/replay/sound_file.h"
 #include "presets/presets.h"
 #include "presets/settings_file.h"
+#include "tools/replay/fd_stream.h"
+#include "tools/replay/light_png.h"
+#include "tools/replay/sound_file.h"
 
 namespace glimmerix {
 namespace {
@@ -72,11 +71,13 @@ class StreamSpectra : public SpectrumSource {
  public:
   explicit StreamSpectra(std::istream& in) : in_(in) {}
 
-  // Reads the next pass into the buffer; false at the end (partial() tells a cut-off pass).
+  // Reads the next pass into the buffer; false at the end or on a read error (failed() tells
+  // it), partial() tells a cut-off pass.
   bool Next() {
     char bytes[kPassBytes];
     in_.read(bytes, kPassBytes);
     const std::size_t got = static_cast<std::size_t>(in_.gcount());
+    if (in_.bad()) return false;
     if (got != kPassBytes) {
       partial_ = got != 0;
       return false;
@@ -92,6 +93,7 @@ class StreamSpectra : public SpectrumSource {
     return true;
   }
   bool partial() const { return partial_; }
+  bool failed() const { return in_.bad(); }
   void Fetch(float* fft) override { std::memcpy(fft, next_, sizeof next_); }
 
  private:
@@ -124,6 +126,41 @@ void WriteArray(std::ostream& out, const Range& range, Fn write) {
 
 }  // namespace
 
+const char kReplayUsage[] =
+    R"(Usage: glimmerix-replay --spectra FILE [options]
+       glimmerix-replay --wav FILE [--png PICTURE] [options]
+Runs the Glimmerix light-music engine over recorded sound, as the program would, and prints one
+JSON line per 50 ms pass: the gain K, the band values Z, the lamps, the USB channel states, the
+band bars, the bytes sent to the controller and the parallel port, the keyboard lamp states and
+the Level and AGC copies.
+
+  --spectra FILE   raw little-endian float32, 2048 values per pass, passes back to back;
+                   "-" reads standard input
+  --wav FILE       a sound file (WAV, FLAC, Ogg, MP3 where libsndfile has it) analysed exactly
+                   as the live capture would hear it, one pass per 50 ms of sound
+  --png PICTURE    also draw the light show as a PNG: a pixel column per pass, a band of rows
+                   per channel (lamp red when lit, band value in green), channel numbers on the
+                   left, time along the bottom (a tick every second)
+  --quiet          print no pass lines (with --png: only the picture)
+  --settings DIR   start the controls and the mode as the program would with setting.dat and
+                   the pattern files of DIR (nothing is written); the options below are applied
+                   after it
+  --mode N         the mode (1 Manual, 2 Auto, 3 Rnd; other values decide nothing)
+  --level N --agc N --bright N --step N    the Level, AGC, Bright and Step bars
+  --bars a,b,...   the 18 band-bar positions
+  --outputs a,b,...  the 18 output-assignment selections
+  --invert 0|1 --lpt 0|1 --key 0|1         the three check boxes
+  --seed N         seed of the random generator (default 1)
+  --passes N       stop after N passes (only what they need is read)
+  --help           print this text
+
+Exit codes:
+  0  success
+  1  the output could not be written (standard output, the picture)
+  2  bad usage, or the input could not be read (missing, unreadable or cut-off file, a folder,
+     standard input closed)
+)";
+
 bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& options,
                      std::string& error) {
   auto bar_option = [&](int gadget_number) {
@@ -136,6 +173,14 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
+    if (name == "--help") {
+      options.help = true;
+      return true;
+    }
+    if (name == "--quiet") {
+      options.quiet = true;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       error = name.rfind("--", 0) == 0 ? "option " + name + " needs a value"
                                        : "unknown argument: " + name;
@@ -160,8 +205,8 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
       const int mode = static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
       options.settings.push_back(
           [mode](ControlTable&, EngineShared& s) { s.EFFECT_ZMU.store(mode); });
-    } else if (name == "--level" || name == "--agc" || name == "--bright" ||
-               name == "--step" || name == "--invert" || name == "--lpt" || name == "--key") {
+    } else if (name == "--level" || name == "--agc" || name == "--bright" || name == "--step" ||
+               name == "--invert" || name == "--lpt" || name == "--key") {
       if (!need_number()) return false;
       const int g = name == "--level"    ? gadget::kLevelBar
                     : name == "--agc"    ? gadget::kAgcBar
@@ -210,8 +255,7 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
 
 void WritePassJson(std::ostream& out, const PassRecord& r, const Engine& engine,
                    const ControlTable& controls, const EngineShared& shared) {
-  out << "{\"pass\":" << r.pass << ",\"mode\":" << r.mode << ",\"K\":" << engine.K()
-      << ",\"Z\":";
+  out << "{\"pass\":" << r.pass << ",\"mode\":" << r.mode << ",\"K\":" << engine.K() << ",\"Z\":";
   WriteArray(out, std::span(engine.Z().data(), 19), [&](float v) { WriteFloat(out, v); });
   out << ",\"lamps\":[";
   for (int i = 0; i < kChannels; ++i) out << (i ? "," : "") << engine.column_lamp(i);
@@ -232,29 +276,45 @@ void WritePassJson(std::ostream& out, const PassRecord& r, const Engine& engine,
 
 int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                std::ostream& err) {
+  constexpr int kOutputFailed = 1, kInputFailed = 2;
+  auto fail = [&](int code, const std::string& message) {
+    err << "glimmerix-replay: " << message << "\n";
+    return code;
+  };
+  auto output_failed = [&] {
+    return fail(kOutputFailed, "cannot write " + StreamFailure(out, "the output"));
+  };
+
   ReplayOptions options;
   std::string error;
+  if (args.empty()) {
+    err << kReplayUsage;
+    return kInputFailed;
+  }
   if (!ParseReplayArgs(args, options, error)) {
-    err << "glimmerix-replay: " << error << "\n";
-    return 2;
+    return fail(kInputFailed, error + " (--help shows the usage)");
+  }
+  if (options.help) {
+    out << kReplayUsage;
+    out.flush();
+    return out ? 0 : output_failed();
   }
 
-  std::ifstream file;
+  std::optional<FdInBuf> spectra_file;
+  std::istream spectra_in(nullptr);
   std::istream* input = &in;
-  std::vector<float> sound;
-  if (!options.wav_path.empty()) {
-    if (!ReadSoundFile(options.wav_path, sound, error)) {
-      err << "glimmerix-replay: " << error << "\n";
-      return 2;
-    }
+  SoundFileSpectra sound_spectra;
+  const bool from_sound = !options.wav_path.empty();
+  if (from_sound) {
+    if (!sound_spectra.Open(options.wav_path, error)) return fail(kInputFailed, error);
   } else if (options.spectra_path != "-") {
-    file.open(options.spectra_path, std::ios::binary);
-    if (!file) {
-      err << "glimmerix-replay: cannot open " << options.spectra_path << ": "
-          << std::strerror(errno) << "\n";
-      return 2;
+    spectra_file.emplace(options.spectra_path);
+    if (spectra_file->error() != 0) {
+      return fail(kInputFailed, "cannot open " + options.spectra_path + ": " +
+                                    std::strerror(spectra_file->error()));
     }
-    input = &file;
+    spectra_in.rdbuf(&*spectra_file);
+    input = &spectra_in;
   }
 
   ControlTable controls;
@@ -262,8 +322,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   if (options.settings_dir) {
     const std::string& dir = *options.settings_dir;
     if (std::error_code ec; !std::filesystem::is_directory(dir, ec)) {
-      err << "glimmerix-replay: --settings: not a folder: " << dir << "\n";
-      return 2;
+      return fail(kInputFailed, "--settings: not a folder: " + dir);
     }
     // Start-up's reads of setting.dat and the preset in force, with DIR as the program's folder
     // and the current folder. Nothing here writes a file.
@@ -282,8 +341,6 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   RecordingLpt lpt(record.lpt);
   Mt19937Random random(options.seed);
   StreamSpectra spectra(*input);
-  SoundFileSpectra sound_spectra(std::move(sound));
-  const bool from_sound = !options.wav_path.empty();
   LightPicture picture;
   EnginePorts ports;
   ports.spectrum = from_sound ? static_cast<SpectrumSource*>(&sound_spectra) : &spectra;
@@ -293,12 +350,22 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   Engine engine(controls, shared, ports);
 
   for (long long pass = 0; !options.passes || pass < *options.passes; ++pass) {
-    if (from_sound ? !sound_spectra.Next() : !spectra.Next()) {
-      if (!from_sound && spectra.partial()) {
+    if (from_sound) {
+      const SoundFileSpectra::Step step = sound_spectra.Next(error);
+      if (step == SoundFileSpectra::Step::kError) {
         out.flush();
-        err << "glimmerix-replay: input ends inside pass " << pass
-            << " (not a multiple of 8192 bytes)\n";
-        return 2;
+        return fail(kInputFailed, error + " (in pass " + std::to_string(pass) + ")");
+      }
+      if (step == SoundFileSpectra::Step::kEnd) break;
+    } else if (!spectra.Next()) {
+      if (spectra.failed()) {
+        out.flush();
+        return fail(kInputFailed, "cannot read " + StreamFailure(*input, "the input"));
+      }
+      if (spectra.partial()) {
+        out.flush();
+        return fail(kInputFailed, "input ends inside pass " + std::to_string(pass) +
+                                      " (not a multiple of 8192 bytes)");
       }
       break;
     }
@@ -307,18 +374,20 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
     record.reports.clear();
     record.lpt.clear();
     engine.RunPass();
-    WritePassJson(out, record, engine, controls, shared);
-    out << '\n';
+    if (!options.quiet) {
+      WritePassJson(out, record, engine, controls, shared);
+      out << '\n';
+      if (!out) return output_failed();
+    }
     if (!options.png_path.empty()) {
       int lamps[kChannels];
       for (int i = 0; i < kChannels; ++i) lamps[i] = engine.column_lamp(i);
       picture.AddPass(engine.Z().data(), lamps);
     }
   }
-  out.flush();
+  if (!out.flush()) return output_failed();
   if (!options.png_path.empty() && !picture.WritePng(options.png_path, error)) {
-    err << "glimmerix-replay: --png: " << error << "\n";
-    return 2;
+    return fail(kOutputFailed, "--png: " + error);
   }
   return 0;
 }

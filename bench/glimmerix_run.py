@@ -143,11 +143,12 @@ def x_windows_with_class(name="glimmerix"):
 
 
 def tray_icon():
-    """The program's window that carries _XEMBED_INFO and sits in the tray, or None."""
+    """The program's window that carries _XEMBED_INFO and sits in the tray, or None. Under a window
+    manager every managed window sits in a frame too; the manager marks those with WM_STATE."""
     for w in x_windows_with_class():
-        out = subprocess.run(["xprop", "-id", str(w), "_XEMBED_INFO"], capture_output=True,
-                             text=True).stdout
-        if "=" in out:
+        out = subprocess.run(["xprop", "-id", str(w), "_XEMBED_INFO", "WM_STATE"],
+                             capture_output=True, text=True).stdout
+        if "_XEMBED_INFO(" in out and "WM_STATE(" not in out:
             tree = subprocess.run(["xwininfo", "-id", str(w), "-tree"], capture_output=True,
                                   text=True).stdout
             if "Parent window id: 0x" in tree and "(the root window)" not in tree.split(

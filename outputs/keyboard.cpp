@@ -28,6 +28,22 @@ void TakeModifierEvent(const xcb_generic_event_t* event, unsigned char xkb_event
   if (state->xkbType == XCB_XKB_STATE_NOTIFY) modifier_held = state->baseMods != 0;
 }
 
+// Whether one press of the key locks a modifier that the lamp shows, so that a synthesised press
+// and release toggles the lamp.
+bool LockKeyDrivesLamp(XkbDescPtr map, unsigned keycode, const XkbIndicatorMapRec& lamp) {
+  if (!map || !map->server || !map->map || keycode < map->min_key_code ||
+      keycode > map->max_key_code)
+    return false;
+  if (lamp.mods.mask == 0 ||
+      (lamp.which_mods & (XkbIM_UseLocked | XkbIM_UseEffective | XkbIM_UseCompat)) == 0)
+    return false;
+  const XkbAction* action = XkbKeyAction(map, keycode, 0);
+  if (!action || action->type != XkbSA_LockMods) return false;
+  const unsigned locked =
+      (action->mods.flags & XkbSA_UseModMapMods) ? map->map->modmap[keycode] : action->mods.mask;
+  return (locked & lamp.mods.mask) != 0;
+}
+
 }  // namespace
 
 X11Connection::X11Connection() {
@@ -46,19 +62,30 @@ X11KeyboardLamps::X11KeyboardLamps() {
   Display* d = x_.display();
   if (!d) return;
   int event_base, error_base, major, minor;
-  xtest_ = XTestQueryExtension(d, &event_base, &error_base, &major, &minor);
+  const bool xtest = XTestQueryExtension(d, &event_base, &error_base, &major, &minor);
+  XkbDescPtr map = XkbGetMap(
+      d, XkbKeyTypesMask | XkbKeySymsMask | XkbKeyActionsMask | XkbModifierMapMask, XkbUseCoreKbd);
   // A keymap without the lamp's indicator gets no toggles for that key: with no lamp to read, a
   // wanted "on" would toggle the lock on every pass.
-  auto key = [d](KeySym sym, const char* indicator) {
+  auto key = [&](KeySym sym, const char* indicator, bool indicator_first) {
     const Atom name = XInternAtom(d, indicator, False);
+    XkbIndicatorMapRec lamp{};
     Bool lit = False;
     int index = 0;
-    const bool has_lamp = XkbGetNamedIndicator(d, name, &index, &lit, nullptr, nullptr);
-    return Key{has_lamp ? XKeysymToKeycode(d, sym) : KeyCode{0}, has_lamp ? name : None};
+    if (!XkbGetNamedIndicator(d, name, &index, &lit, &lamp, nullptr)) return Key{};
+    Key k{XKeysymToKeycode(d, sym), name, Means::kNone};
+    const bool by_key = xtest && LockKeyDrivesLamp(map, k.keycode, lamp);
+    const bool by_indicator = (lamp.flags & XkbIM_NoExplicit) == 0;
+    if (by_indicator && (indicator_first || !by_key))
+      k.means = Means::kIndicator;
+    else if (by_key)
+      k.means = Means::kLockKey;
+    return k;
   };
-  num_ = key(XK_Num_Lock, "Num Lock");
-  caps_ = key(XK_Caps_Lock, "Caps Lock");
-  scroll_ = key(XK_Scroll_Lock, "Scroll Lock");
+  num_ = key(XK_Num_Lock, "Num Lock", false);
+  caps_ = key(XK_Caps_Lock, "Caps Lock", false);
+  scroll_ = key(XK_Scroll_Lock, "Scroll Lock", true);
+  if (map) XkbFreeKeyboard(map, 0, True);
 }
 
 X11KeyboardLamps::~X11KeyboardLamps() = default;
@@ -102,10 +129,15 @@ int X11KeyboardLamps::KeyState(char key) {
 void X11KeyboardLamps::SetLEDKey(char key, int newstate) {
   Display* d = x_.display();
   const Key* k = Find(key);
-  if (!d || !k || k->keycode == 0 || !xtest_) return;
-  if (KeyState(key) == newstate) return;
-  XTestFakeKeyEvent(d, k->keycode, True, CurrentTime);
-  XTestFakeKeyEvent(d, k->keycode, False, CurrentTime);
+  if (!d || !k || k->means == Means::kNone) return;
+  const int state = KeyState(key);
+  if (state == newstate) return;
+  if (k->means == Means::kLockKey) {
+    XTestFakeKeyEvent(d, k->keycode, True, CurrentTime);
+    XTestFakeKeyEvent(d, k->keycode, False, CurrentTime);
+  } else {
+    XkbSetNamedIndicator(d, k->indicator, True, (state & 1) == 0, False, nullptr);
+  }
   XSync(d, False);
 }
 

@@ -1,8 +1,19 @@
 // The keyboard's lock lamps and the hot keys' key states, on X11.
 //
-// A lamp cannot be set directly: the lock key's state is read and, when it differs from the wanted
-// one, one press and release of the key is synthesised (XTest), which toggles the lock and its
-// lamp. The user's lock states really change while this output runs.
+// Each lamp is switched by one of two means, chosen when the object is made from the server's
+// keyboard map:
+// - its lock key: when the key's state differs from the wanted one, one press and release of the
+//   key is synthesised (XTest), which toggles the lock and with it the lamp. Used for Num Lock and
+//   Caps Lock, whose keys lock the modifier their lamp shows on every stock map: the user's lock
+//   states really change while this output runs (typing is affected), and the synthesised events
+//   reach the focused window.
+// - its XKB indicator, set directly (XkbSetNamedIndicator): no key event, no lock state changed.
+//   Used for Scroll Lock, whose key drives no lamp on a stock map (a press there would only send
+//   the focused program a key event), and for Num Lock or Caps Lock where their key does not lock
+//   the lamp's modifier but the indicator accepts explicit changes.
+// A lamp that neither means can change is left alone: no key press is ever sent that would not
+// change a lamp. Either way a "toggle" turns the lamp to the opposite of what it shows, so the key
+// state values below behave the same whatever the means.
 //
 // Threads: X connections are not shared. Each object opens its own connection when it is made
 // and must then be used by one thread at a time (it may be made on one thread and handed to
@@ -50,7 +61,8 @@ class X11KeyboardLamps : public KeyboardLamps {
   // negative (-128 unlocked, -127 locked), so neither 0 nor 1. Any other letter reads 0.
   int KeyState(char key);
 
-  // Toggles the lock key once when its state value differs from newstate (whole values compared).
+  // Toggles the lamp once (by its means) when the key's state value differs from newstate (whole
+  // values compared).
   void SetLEDKey(char key, int newstate) override;
 
   // Records the three lock states: oldstate1 Caps Lock, oldstate2 Num Lock, oldstate3 Scroll Lock.
@@ -63,14 +75,15 @@ class X11KeyboardLamps : public KeyboardLamps {
   int oldstate3 = 0;  // Scroll Lock
 
  private:
+  enum class Means { kNone, kLockKey, kIndicator };
   struct Key {
     unsigned keycode = 0;         // 0: the keyboard has no such key
-    unsigned long indicator = 0;  // atom of the lamp's XKB indicator name
+    unsigned long indicator = 0;  // atom of the lamp's XKB indicator name; 0: no such lamp
+    Means means = Means::kNone;   // how SetLEDKey toggles the lamp
   };
   const Key* Find(char key) const;
 
   X11Connection x_;
-  bool xtest_ = false;  // the server takes synthesised key events
   Key num_, caps_, scroll_;
 };
 

@@ -64,14 +64,20 @@ class ViewerWindow : public QWidget {
     event->accept();
   }
 
+  // A window manager framing the window as it is shown moves the client area in from the frame's
+  // outer corner, which stays where it was put: that is no move.
   void moveEvent(QMoveEvent* event) override {
     QWidget::moveEvent(event);
-    if (event->spontaneous() && isVisible()) on_move_();
+    const QPoint frame = pos();
+    const bool framed = frame == frame_ && event->oldPos() == frame_;
+    if (event->spontaneous() && isVisible() && !framed) on_move_();
+    frame_ = frame;
   }
 
  private:
   std::function<void()> on_close_request_;
   std::function<void()> on_move_;
+  QPoint frame_;  // the frame's outer corner as of the last move event
 };
 
 DocumentViewers::DocumentViewers(QObject* parent) : QObject(parent) {}

@@ -96,18 +96,7 @@ class EndToEnd : public ::testing::Test {
     return k;
   }
 
-  // Everything was switched off last: the three all-off reports close the controller's record,
-  // the port's all-off values close the parallel port's.
-  static void ExpectAllOffLast(const ProgramRun& run) {
-    const auto reports = run.Reports();
-    ASSERT_GE(reports.size(), 6u);
-    EXPECT_EQ(std::vector<std::uint8_t>(reports.end() - 6, reports.end()),
-              (std::vector<std::uint8_t>{0x00, 0x00, 0x00, 0x40, 0x00, 0x80}));
-    const auto lpt = run.LptWrites();
-    ASSERT_GE(lpt.size(), 2u);
-    EXPECT_EQ(lpt[lpt.size() - 2], std::make_pair(0x378, 0));
-    EXPECT_EQ(lpt[lpt.size() - 1], std::make_pair(0x37A, 11));
-  }
+  static void ExpectAllOffLast(const ProgramRun& run) { EXPECT_EQ(NotSwitchedOffLast(run), ""); }
 
   Display x;
 };
@@ -134,10 +123,15 @@ TEST_F(EndToEnd, StartsInTheTrayThenShowsTheWindowAndLightsChannel11ForA1kHzTone
         return tip != 0;
       },
       4s));
+  SaveScreenshot("tray-tool-tip");
 
   const Window window = ShowMainWindow(icon);
   ASSERT_NE(window, 0u);
-  EXPECT_EQ(x.Geometry(window), QRect(kX, kY, 180, 243));
+  // The saved position is the frame's outer corner (the window manager's title bar and border
+  // included).
+  EXPECT_EQ(x.Frame(window).topLeft(), QPoint(kX, kY));
+  EXPECT_EQ(x.Geometry(window).size(), QSize(180, 243));
+  const QPoint client = x.Geometry(window).topLeft();
 
   // Silence: every column drawn, lamps off.
   ASSERT_TRUE(WaitFor([&] { return Lamp(window, 0) == kLampOff; }, 3s));
@@ -148,10 +142,11 @@ TEST_F(EndToEnd, StartsInTheTrayThenShowsTheWindowAndLightsChannel11ForA1kHzTone
   ASSERT_TRUE(WaitFor([&] { return Lamp(window, 10) == kLampOn; }, 4s)) << "channel 11's lamp";
   for (int c : {0, 3, 6, 8, 13, 15, 17}) EXPECT_EQ(Lamp(window, c), kLampOff) << "column " << c;
   Shell("import -window root '" + (run.folder / "shot.png").string() + "'");
+  SaveScreenshot("main-window");
   const QImage shot((run.folder / "shot.png").c_str());
   ASSERT_FALSE(shot.isNull());
-  EXPECT_EQ(shot.pixelColor(kX + 10 + 9 * 10 + 4, kY + 13), kLampOn);
-  EXPECT_EQ(shot.pixelColor(kX + 10 + 4, kY + 13), kLampOff);
+  EXPECT_EQ(shot.pixelColor(client.x() + 10 + 9 * 10 + 4, client.y() + 13), kLampOn);
+  EXPECT_EQ(shot.pixelColor(client.x() + 10 + 4, client.y() + 13), kLampOff);
 
   // The controller: report number 0 always; the first pass sends the three port reports, then
   // Bright 9 and Step 100 (low, high half); every later pass the three port reports.
@@ -177,13 +172,18 @@ TEST_F(EndToEnd, StartsInTheTrayThenShowsTheWindowAndLightsChannel11ForA1kHzTone
   const auto lpt = run.LptWrites();
   EXPECT_NE(std::find(lpt.begin(), lpt.end(), std::make_pair(0x378, 0x80)), lpt.end());
 
-  // Moving the window saves its position at once; the exit path leaves that position.
+  // Moving the window saves its frame's outer corner at once; the exit path leaves that position.
+  const QPoint before = x.Frame(window).topLeft();
   Shell("xdotool windowmove " + std::to_string(window) + " 300 200");
-  EXPECT_TRUE(WaitFor([&] { return run.Value("setting.dat", "X_form") == "300"; }, 3s));
-  EXPECT_EQ(run.Value("setting.dat", "Y_form"), "200");
+  QPoint moved;
+  ASSERT_TRUE(WaitFor([&] { return (moved = x.Frame(window).topLeft()) != before; }, 3s));
+  EXPECT_TRUE(
+      WaitFor([&] { return run.Value("setting.dat", "X_form") == std::to_string(moved.x()); }, 3s));
+  EXPECT_EQ(run.Value("setting.dat", "Y_form"), std::to_string(moved.y()));
   run.Signal(SIGTERM);
   EXPECT_EQ(run.WaitExit(10s), 0);
-  EXPECT_EQ(run.Value("setting.dat", "X_form"), "300");
+  EXPECT_EQ(run.Value("setting.dat", "X_form"), std::to_string(moved.x()));
+  EXPECT_EQ(run.Value("setting.dat", "Y_form"), std::to_string(moved.y()));
 }
 
 TEST_F(EndToEnd, ACloseRequestForAViewerEndsTheProgramThroughTheClosePath) {
@@ -253,6 +253,7 @@ TEST_F(EndToEnd, WithoutThePluginOnlyTheFileMissingBoxShows) {
       << run.Read("program.log");
   EXPECT_TRUE(x.TrayIcons().empty());
   EXPECT_EQ(x.AnyWindow("Glimmerix"), 0u);
+  Focus(box);
   Shell("xdotool key Return");
   EXPECT_EQ(run.WaitExit(5s), 0);
   EXPECT_FALSE(run.Exists("setting.dat"));

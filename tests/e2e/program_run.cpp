@@ -32,6 +32,19 @@ int Shell(const std::string& command) {
   return std::system(command.c_str());
 }
 
+void Focus(Window w) {
+  const std::string id = std::to_string(w);
+  if (Shell("xdotool windowactivate --sync " + id + " 2>/dev/null") != 0)
+    Shell("xdotool windowfocus --sync " + id);
+}
+
+void SaveScreenshot(const std::string& name) {
+  const char* folder = std::getenv("GLIMMERIX_TEST_SHOTS");
+  if (folder == nullptr || *folder == '\0') return;
+  std::filesystem::create_directories(folder);
+  Shell("import -window root '" + (std::filesystem::path(folder) / (name + ".png")).string() + "'");
+}
+
 ProgramRun::ProgramRun(bool with_library) {
   char pattern[] = "/tmp/glimmerix-e2e-XXXXXX";
   folder = mkdtemp(pattern);
@@ -127,6 +140,19 @@ std::vector<std::pair<int, int>> ProgramRun::LptWrites() const {
   return writes;
 }
 
+std::string NotSwitchedOffLast(const ProgramRun& run) {
+  const auto reports = run.Reports();
+  const std::vector<std::uint8_t> all_off = {0x00, 0x00, 0x00, 0x40, 0x00, 0x80};
+  if (reports.size() < all_off.size() ||
+      !std::equal(all_off.begin(), all_off.end(), reports.end() - all_off.size()))
+    return "the controller's last reports are not the three all-off ones";
+  const auto lpt = run.LptWrites();
+  if (lpt.size() < 2 || lpt[lpt.size() - 2] != std::make_pair(0x378, 0) ||
+      lpt.back() != std::make_pair(0x37A, 11))
+    return "the parallel port's last writes are not 0x378 = 0, 0x37A = 0x0B";
+  return "";
+}
+
 namespace {
 // Windows come and go between a tree walk and the questions asked about them: not an error.
 int IgnoreXError(::Display*, XErrorEvent*) {
@@ -167,7 +193,10 @@ std::vector<Window> Display::ProgramWindows() {
 
 std::vector<Window> Display::TrayIcons() {
   std::vector<Window> icons;
+  // Every top-level window of Qt's carries _XEMBED_INFO, and under a window manager every managed
+  // one has a parent other than the root (its frame); the manager marks those with WM_STATE.
   const Atom xembed = XInternAtom(d_, "_XEMBED_INFO", False);
+  const Atom wm_state = XInternAtom(d_, "WM_STATE", False);
   for (Window w : ProgramWindows()) {
     Window root, parent, *children = nullptr;
     unsigned n = 0;
@@ -181,7 +210,12 @@ std::vector<Window> Display::TrayIcons() {
                                              &format, &items, &after, &data) == Success &&
                           items > 0;
     if (data) XFree(data);
-    if (embedded && parent != root && Viewable(w)) icons.push_back(w);
+    data = nullptr;
+    const bool managed = XGetWindowProperty(d_, w, wm_state, 0, 2, False, AnyPropertyType, &type,
+                                            &format, &items, &after, &data) == Success &&
+                         items > 0;
+    if (data) XFree(data);
+    if (embedded && !managed && parent != root && Viewable(w)) icons.push_back(w);
   }
   return icons;
 }
@@ -268,6 +302,20 @@ QRect Display::Geometry(Window w) {
   Window child;
   XTranslateCoordinates(d_, w, DefaultRootWindow(d_), 0, 0, &x, &y, &child);
   return QRect(x, y, a.width, a.height);
+}
+
+QRect Display::Frame(Window w) {
+  for (;;) {
+    Window root, parent, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d_, w, &root, &parent, &children, &n)) return {};
+    if (children) XFree(children);
+    if (parent == root) break;
+    w = parent;
+  }
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(d_, w, &a)) return {};
+  return QRect(a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width);
 }
 
 QImage Display::Grab(Window w) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,11 @@
 #include "tests/outputs/fake_hid_tree.h"
 
 struct _XDisplay;
+
+// Points as "(x, y)" in test failures.
+inline void PrintTo(const QPoint& p, std::ostream* out) {
+  *out << "(" << p.x() << ", " << p.y() << ")";
+}
 
 namespace glimmerix::e2e {
 
@@ -32,6 +38,12 @@ inline constexpr int kPid = 0xC0DE;
 bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
 // Runs a shell command; its exit status.
 int Shell(const std::string& command);
+// Gives the window the keyboard focus as a user's click would: through the window manager, or
+// directly where none runs.
+void Focus(Window w);
+// A picture of the whole screen as NAME.png in the folder $GLIMMERIX_TEST_SHOTS, when that is set
+// (kept by CI to show what the tests saw).
+void SaveScreenshot(const std::string& name);
 
 class ProgramRun {
  public:
@@ -64,6 +76,10 @@ class ProgramRun {
   bool exited_ = false;
 };
 
+// What shows that the run did not switch everything off last (the controller's three all-off
+// reports, then the parallel port's all-off values); empty when it did.
+std::string NotSwitchedOffLast(const ProgramRun& run);
+
 // The display, read directly.
 class Display {
  public:
@@ -73,7 +89,8 @@ class Display {
 
   // Windows of the class "glimmerix", anywhere in the tree.
   std::vector<Window> ProgramWindows();
-  // The embedded tray icons of the program (reparented into the tray, viewable).
+  // The embedded tray icons of the program (reparented into the tray, viewable; not a window the
+  // window manager framed).
   std::vector<Window> TrayIcons();
   // The program's top-level window (not a tool tip, menu or tray icon) with this exact title,
   // if mapped; 0 when none.
@@ -87,6 +104,9 @@ class Display {
   bool Viewable(Window w);
   // Outer position on the screen and inner size.
   QRect Geometry(Window w);
+  // The top-level window holding w (the window manager's frame, or w itself without one): its
+  // outer corner on the screen and its outer size, borders included.
+  QRect Frame(Window w);
   QImage Grab(Window w);
   // One pixel of a window, inner coordinates.
   QColor Pixel(Window w, int x, int y);

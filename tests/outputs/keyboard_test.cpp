@@ -1,5 +1,6 @@
 // The keyboard lamps and hot keys against a real X server: a private Xvfb started for this
-// program alone (so nothing else toggles its locks), with Scroll Lock made a lock modifier.
+// program alone (so nothing else toggles its locks), with the stock keyboard map users have, where
+// the Scroll Lock key drives no lamp.
 #include "outputs/keyboard.h"
 
 #include <fcntl.h>
@@ -18,6 +19,8 @@
 // Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+
+#include "tests/outputs/key_press_probe.h"
 
 extern char** environ;
 
@@ -60,7 +63,6 @@ class X11Keyboard : public ::testing::Test {
     xvfb_ = pid;
     display_ = ":" + number;
     setenv("DISPLAY", display_.c_str(), 1);
-    Shell("xmodmap -e 'add mod3 = Scroll_Lock'");
   }
   static void TearDownTestSuite() {
     if (xvfb_ == 0) return;
@@ -124,22 +126,66 @@ TEST_F(X11Keyboard, LampsFollowTheWantedStatesAndComeBackOnRestore) {
   EXPECT_EQ(Lamp('s'), scroll);
 }
 
+// Num Lock is toggled through its key, Scroll Lock through its indicator: a held key reads the same
+// either way.
 TEST_F(X11Keyboard, HeldLockKeyReadsNeitherZeroNorOneAndIsRestoredAgainst) {
-  X11KeyboardLamps lamps;
-  Shell("xdotool keydown Num_Lock");
-  const int held = lamps.KeyState('N');
-  const bool lamp_while_held = Lamp('n');
-  lamps.SaveLockStates();
-  Shell("xdotool keyup Num_Lock");
-  EXPECT_NE(held, 0);
-  EXPECT_NE(held, 1);
-  EXPECT_EQ(held & 1, lamp_while_held ? 1 : 0) << "bit 0 is still the lock";
-  EXPECT_EQ(lamps.oldstate2, held);
+  for (const auto& [key, name] : {std::pair{'n', "Num_Lock"}, std::pair{'s', "Scroll_Lock"}}) {
+    SCOPED_TRACE(name);
+    X11KeyboardLamps lamps;
+    Shell(std::string("xdotool keydown ") + name);
+    const int held = lamps.KeyState(static_cast<char>(key - 'a' + 'A'));
+    const bool lamp_while_held = Lamp(key);
+    lamps.SaveLockStates();
+    Shell(std::string("xdotool keyup ") + name);
+    EXPECT_NE(held, 0);
+    EXPECT_NE(held, 1);
+    EXPECT_EQ(held & 1, lamp_while_held ? 1 : 0) << "bit 0 is still the lock";
+    EXPECT_EQ(key == 'n' ? lamps.oldstate2 : lamps.oldstate3, held);
 
-  const bool released = Lamp('n');
-  EXPECT_EQ(lamps.KeyState('n'), released ? 1 : 0);
-  lamps.RestoreLockLEDs();  // a state saved while held never equals a released key's
-  EXPECT_EQ(Lamp('n'), !released);
+    const bool released = Lamp(key);
+    EXPECT_EQ(lamps.KeyState(key), released ? 1 : 0);
+    lamps.RestoreLockLEDs();  // a state saved while held never equals a released key's
+    EXPECT_EQ(Lamp(key), !released);
+  }
+}
+
+TEST_F(X11Keyboard, ScrollLockLampFollowsTheCallsWithoutKeyEventsToTheFocusedWindow) {
+  testing::KeyPressProbe focused(display_);
+  ASSERT_TRUE(focused.ok());
+  focused.TakeFocus();
+  X11KeyboardLamps lamps;
+  for (int call = 0; call < 6; ++call) {
+    const bool on = call % 2 == 0;
+    lamps.SetLEDKey('s', on ? 1 : 0);
+    EXPECT_EQ(Lamp('s'), on) << "call " << call;
+    EXPECT_EQ(lamps.KeyState('s'), on ? 1 : 0);
+  }
+  EXPECT_EQ(focused.Presses(XK_Scroll_Lock), 0) << "Scroll_Lock presses were synthesised";
+
+  // Num Lock still changes through its key, which the window does see.
+  const bool num = Lamp('n');
+  lamps.SetLEDKey('n', num ? 0 : 1);
+  EXPECT_EQ(Lamp('n'), !num);
+  EXPECT_EQ(focused.Presses(XK_Num_Lock), 1);
+  lamps.SetLEDKey('n', num ? 1 : 0);
+}
+
+// A keyboard map that takes Num Lock's modifier away leaves the key pressing nothing a lamp shows:
+// no press is sent for it.
+TEST_F(X11Keyboard, ALockKeyThatDrivesNoLampIsNeverPressed) {
+  testing::KeyPressProbe focused(display_);
+  ASSERT_TRUE(focused.ok());
+  focused.TakeFocus();
+  const bool was = Lamp('n');
+  Shell("xmodmap -e 'clear mod2'");
+  {
+    X11KeyboardLamps lamps;
+    for (int call = 0; call < 4; ++call) lamps.SetLEDKey('n', call % 2 == 0 ? 1 : 0);
+  }
+  const int presses = focused.Presses(XK_Num_Lock);
+  Shell("xmodmap -e 'add mod2 = Num_Lock'");
+  EXPECT_EQ(presses, 0) << "Num_Lock presses that change no lamp were synthesised";
+  EXPECT_EQ(Lamp('n'), was);
 }
 
 // The hot keys are read without waiting for the server, so a reading is about one call old:

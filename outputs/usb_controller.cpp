@@ -27,6 +27,7 @@ struct UsbController::Link {
   bool stalled = false;  // the device is not answering
   int timeouts_in_row = 0;
   unsigned prompt_writes = 0;  // reports taken within kWriteWaitMs since the last stall
+  unsigned all_off_taken = 0;  // all-off reports written whole (queued once closed)
   unsigned dropped = 0;
 
   void Drop() {
@@ -64,6 +65,7 @@ struct UsbController::Link {
       --count;
       const std::array<std::uint8_t, 2> report{OutBytes[0], OutBytes[1]};
       const HidHandle fd = handle;
+      const bool all_off = closed;
       const auto started = Clock::now();
       writing = fd;
       writing_since = started;
@@ -73,6 +75,7 @@ struct UsbController::Link {
       const auto took = Clock::now() - started;
       lock.lock();
       writing = 0;
+      if (sent == 2 && all_off) ++all_off_taken;
       if (sent == 2 && took <= std::chrono::milliseconds(kWriteWaitMs)) {
         timeouts_in_row = 0;
         ++prompt_writes;
@@ -356,7 +359,12 @@ void UsbController::SwitchOff() {
       for (std::uint8_t off : {0x00, 0x40, 0x80}) link_->Queue(off);
     }
   }
-  const bool delivered = !had_handle || WaitWritten(kSwitchOffWait);
+  bool delivered = true;
+  if (had_handle) {
+    WaitWritten(kSwitchOffWait);
+    std::lock_guard lock(link_->mutex);
+    delivered = link_->all_off_taken == 3;
+  }
   CloseHandle();
   if (!delivered)
     std::fprintf(stderr,

@@ -48,7 +48,7 @@ namespace glimmerix {
 class UsbController : public UsbPort {
  public:
   // Colours of the connection indicator (gadget 0), readable on the window's #EFEFEF background:
-  // green 4.6:1, orange 3.9:1, red 3.5:1 (WCAG contrast ratios).
+  // green 4.6:1, orange 3.7:1, red 3.5:1 (WCAG contrast ratios).
   static constexpr Rgb kOnColour{0, 125, 0};
   static constexpr Rgb kTroubleColour{192, 96, 0};  // present but cannot be opened or driven
   static constexpr Rgb kOffColour{255, 0, 0};

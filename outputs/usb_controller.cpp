@@ -35,6 +35,12 @@ struct UsbController::Link {
     count = 0;
   }
 
+  void ClearStall() {
+    stalled = false;
+    timeouts_in_row = 0;
+    prompt_writes = 0;
+  }
+
   // Whether the device is not answering, counting a write in progress for kStuckWrite as that.
   bool Stalled(Clock::time_point now) {
     if (!stalled && writing != 0 && now - writing_since >= kStuckWrite) {
@@ -89,11 +95,10 @@ struct UsbController::Link {
           Drop();
         }
       }
-      if (timeouts_in_row >= kTimeoutsBeforeStall && !stalled) {
+      if (!stalled && (timeouts_in_row >= kTimeoutsBeforeStall || took >= kStuckWrite)) {
         stalled = true;
         Drop();
       }
-      Stalled(Clock::now());  // a write that took kStuckWrite
       HidHandle let_go = 0;
       if (close_when_written) {
         close_when_written = false;
@@ -148,13 +153,7 @@ int UsbController::FindDevice_Timer() {
   if (Test == Old_Test) {
     if (Test == 1 && open_retries_left_ > 0) {
       --open_retries_left_;
-      HidOpenFailure failure;
-      if (Open(&failure)) {
-        open_retries_left_ = 0;
-        ShowOn();
-      } else {
-        ShowCannotOpen(failure);
-      }
+      Open();
     } else if (Test == 1 && trouble_ != Trouble::kCannotOpen) {
       CheckAnswering();
     }
@@ -168,13 +167,7 @@ int UsbController::FindDevice_Timer() {
   CloseHandle();
   open_retries_left_ = kOpenRetries;
   stall_reported_ = false;
-  HidOpenFailure failure;
-  if (Open(&failure)) {
-    open_retries_left_ = 0;
-    ShowOn();
-  } else {
-    ShowCannotOpen(failure);
-  }
+  Open();
   if (flag_on_off == 1) {
     shared_.flag_bright.store(1);
     flag_on_off = 0;
@@ -198,9 +191,7 @@ void UsbController::CheckAnswering() {
       stall_retry_in_ = kStallRetryChecks;
     } else if (--stall_retry_in_ <= 0 && writer_free) {
       std::lock_guard lock(link_->mutex);
-      link_->stalled = false;
-      link_->timeouts_in_row = 0;
-      link_->prompt_writes = 0;
+      link_->ClearStall();
       stall_retry_in_ = kStallRetryChecks;
     }
   } else if (trouble_ == Trouble::kNotAnswering && prompt > 0) {
@@ -225,8 +216,7 @@ void UsbController::CloseHandle() {
     previous = link_->handle;
     link_->handle = 0;
     link_->Drop();
-    link_->stalled = false;
-    link_->timeouts_in_row = 0;
+    link_->ClearStall();
     if (previous != 0 && previous == link_->writing) {
       link_->close_when_written = true;
       previous = 0;
@@ -236,23 +226,24 @@ void UsbController::CloseHandle() {
   HidAccess_Close(previous);
 }
 
-bool UsbController::Open(HidOpenFailure* failure) {
+void UsbController::Open() {
   std::string node;
+  HidOpenFailure failure;
   const HidHandle opened =
-      HidAccess_OpenDevice(USB_PID.load(), USB_VID.load(), -1, 0, failure, &node);
+      HidAccess_OpenDevice(USB_PID.load(), USB_VID.load(), -1, 0, &failure, &node);
   {
     std::lock_guard lock(link_->mutex);
     if (link_->closed) {
       HidAccess_Close(opened);
-      return false;
+      return;
     }
     link_->handle = opened;
-    link_->stalled = false;
-    link_->timeouts_in_row = 0;
-    link_->prompt_writes = 0;
+    link_->ClearStall();
   }
-  if (opened != 0) node_ = node;
-  return opened != 0;
+  if (opened == 0) return ShowCannotOpen(failure);
+  node_ = node;
+  open_retries_left_ = 0;
+  ShowOn();
 }
 
 void UsbController::ShowOn() {

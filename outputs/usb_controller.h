@@ -122,9 +122,8 @@ class UsbController : public UsbPort {
 
   enum class Trouble { kNone, kCannotOpen, kNotAnswering };
 
-  // Opens the device into the link; false when the open failed (or the controller is switched
-  // off). *failure describes a failed open.
-  bool Open(HidOpenFailure* failure);
+  // Opens the device into the link and shows the outcome: green, or orange with the reason.
+  void Open();
   // The device has gone: handle closed, "USBOFF", Bright and Step due when it returns.
   void Lose();
   void CloseHandle();  // takes the handle out of the link; closed now or after its write

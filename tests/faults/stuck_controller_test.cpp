@@ -56,7 +56,7 @@ class StartEnvironment {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-class StuckController : public ::testing::Test {
+class ProgramFaultsStuckController : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::getenv("GLIMMERIX_TEST_SERVICES") == nullptr)
@@ -120,7 +120,7 @@ class StuckController : public ::testing::Test {
   std::vector<std::pair<std::string, std::string>> start_environment_;
 };
 
-TEST_F(StuckController, WriteThatNeverReturnsLeavesTheProgramFreeAndSigtermEndsIt) {
+TEST_F(ProgramFaultsStuckController, WriteThatNeverReturnsLeavesTheProgramFreeAndSigtermEndsIt) {
   ProgramRun run;
   testing::FakeHidTree hid;  // made after the run's own tree, so the program looks here
   hid.Add(0, kVid, kPid);
@@ -128,7 +128,7 @@ TEST_F(StuckController, WriteThatNeverReturnsLeavesTheProgramFreeAndSigtermEndsI
   RunAndEnd(run, "write never returns");
 }
 
-TEST_F(StuckController, FiveSecondWritesLeaveTheProgramFreeAndSigtermEndsIt) {
+TEST_F(ProgramFaultsStuckController, FiveSecondWritesLeaveTheProgramFreeAndSigtermEndsIt) {
   ProgramRun run;
   testing::FakeHidTree hid;
   hid.Add(0, kVid, kPid);
@@ -136,7 +136,7 @@ TEST_F(StuckController, FiveSecondWritesLeaveTheProgramFreeAndSigtermEndsIt) {
   RunAndEnd(run, "5 s writes");
 }
 
-TEST_F(StuckController, FullNodeLeavesTheProgramFreeAndSigtermEndsIt) {
+TEST_F(ProgramFaultsStuckController, FullNodeLeavesTheProgramFreeAndSigtermEndsIt) {
   ProgramRun run;
   testing::FakeHidTree hid;
   hid.Add(0, kVid, kPid, 0x0100, testing::Node::kFifo);

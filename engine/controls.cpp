@@ -121,11 +121,12 @@ std::string ControlTable::preset_text() const {
   return preset_entries_[selected];
 }
 
-void ControlTable::set_status(std::string text, Rgb colour) {
+void ControlTable::set_status(std::string text, Rgb colour, std::string tooltip) {
   {
     std::lock_guard lock(text_mutex_);
     status_text_ = std::move(text);
     status_colour_ = colour;
+    status_tooltip_ = std::move(tooltip);
   }
   Notify(gadget::kStatusText);
 }
@@ -138,6 +139,11 @@ std::string ControlTable::status_text() const {
 Rgb ControlTable::status_colour() const {
   std::lock_guard lock(text_mutex_);
   return status_colour_;
+}
+
+std::string ControlTable::status_tooltip() const {
+  std::lock_guard lock(text_mutex_);
+  return status_tooltip_;
 }
 
 }  // namespace glimmerix

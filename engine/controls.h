@@ -107,10 +107,11 @@ class ControlTable {
   // The shown text of the preset list: the selected entry, or empty text when none is selected.
   std::string preset_text() const;
 
-  // The status text (gadget 0) and its colour.
-  void set_status(std::string text, Rgb colour);
+  // The status text (gadget 0), its colour and its tool tip (empty: none).
+  void set_status(std::string text, Rgb colour, std::string tooltip = {});
   std::string status_text() const;
   Rgb status_colour() const;
+  std::string status_tooltip() const;
 
   // At most one observer; nullptr removes it. The observer must outlive its registration.
   void set_observer(ControlObserver* observer) { observer_.store(observer); }
@@ -122,10 +123,12 @@ class ControlTable {
   std::atomic<int> preset_count_{0};
   std::atomic<ControlObserver*> observer_{nullptr};
 
-  mutable std::mutex text_mutex_;  // guards preset_entries_, status_text_, status_colour_
+  // guards preset_entries_, status_text_, status_colour_, status_tooltip_
+  mutable std::mutex text_mutex_;
   std::vector<std::string> preset_entries_;
   std::string status_text_ = "USBOFF";
   Rgb status_colour_{255, 0, 0};
+  std::string status_tooltip_;
 };
 
 }  // namespace glimmerix

@@ -2,11 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -135,6 +139,59 @@ std::string NodePath(const std::string& prefix, int n) {
   return prefix + "/dev/hidraw" + std::to_string(n);
 }
 
+// The device number sysfs gives interface n ("major:minor" in hidrawN/dev).
+std::optional<dev_t> SysDeviceNumber(const std::string& prefix, int n) {
+  const auto line = FirstLine(prefix + "/sys/class/hidraw/hidraw" + std::to_string(n) + "/dev");
+  if (!line) return std::nullopt;
+  unsigned major_number = 0, minor_number = 0;
+  char rest = 0;
+  if (std::sscanf(line->c_str(), "%u:%u%c", &major_number, &minor_number, &rest) != 2)
+    return std::nullopt;
+  return makedev(major_number, minor_number);
+}
+
+// Why a node of this type is never opened; empty for the types that are.
+std::string RefusedType(const struct stat& st, const std::string& prefix, int n) {
+  if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) return {};
+  if (S_ISCHR(st.st_mode)) {
+    const auto wanted = SysDeviceNumber(prefix, n);
+    if (wanted && *wanted == st.st_rdev) return {};
+    return "a character device (" + std::to_string(major(st.st_rdev)) + ":" +
+           std::to_string(minor(st.st_rdev)) + ") that is not this interface's hidraw device";
+  }
+  if (S_ISBLK(st.st_mode)) return "a block device, not a hidraw device";
+  if (S_ISSOCK(st.st_mode)) return "a socket, not a hidraw device";
+  return "not a hidraw device";
+}
+
+// Opens node n for writing once its type is known to be one that may be opened. The type is read
+// through an O_PATH handle (which opens no device) and the very same file is then reopened
+// through /proc/self/fd, so a link swapped in between changes nothing. -1 with *failure filled
+// (error 0 when the node is absent) when it is not opened.
+int OpenNode(const std::string& prefix, int n, HidOpenFailure& failure) {
+  const std::string node = NodePath(prefix, n);
+  const int path_fd = open(node.c_str(), O_PATH | O_CLOEXEC);
+  if (path_fd < 0) {
+    failure = {node, std::strerror(errno), errno == ENOENT ? 0 : errno};
+    return -1;
+  }
+  struct stat st;
+  int fd = -1;
+  if (fstat(path_fd, &st) != 0) {
+    failure = {node, std::strerror(errno), errno};
+  } else if (S_ISDIR(st.st_mode)) {
+    failure = {node, std::strerror(EISDIR), EISDIR};
+  } else if (const std::string refused = RefusedType(st, prefix, n); !refused.empty()) {
+    failure = {node, refused, ENODEV};
+  } else {
+    const std::string same_file = "/proc/self/fd/" + std::to_string(path_fd);
+    fd = open(same_file.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) failure = {node, std::strerror(errno), errno};
+  }
+  close(path_fd);
+  return fd;
+}
+
 }  // namespace
 
 void HidAccess_Init() {
@@ -165,17 +222,17 @@ int HidAccess_DeviceExists(int product, int vendor, int version, int index) {
 }
 
 HidHandle HidAccess_OpenDevice(int product, int vendor, int version, int index,
-                               HidOpenFailure* failure) {
+                               HidOpenFailure* failure, std::string* node) {
   const std::string prefix = Root();
   std::vector<int> interfaces = ListInterfaces(prefix);
   if (interfaces.size() > kHidMaxInterfaces) interfaces.resize(kHidMaxInterfaces);
   unsigned counter = 0;
   for (int n : interfaces) {
     if (!Matches(prefix, n, product, vendor, version)) continue;
-    const std::string node = NodePath(prefix, n);
-    int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
+    HidOpenFailure failed;
+    int fd = OpenNode(prefix, n, failed);
     if (fd < 0) {
-      if (failure && errno != ENOENT) *failure = {node, std::strerror(errno), errno};
+      if (failure && failed.error != 0) *failure = failed;
       continue;
     }
     if (fd == 0) {  // 0 means "no handle": move it out of the way
@@ -184,19 +241,47 @@ HidHandle HidAccess_OpenDevice(int product, int vendor, int version, int index,
       if (moved < 0) continue;
       fd = moved;
     }
-    if (counter == static_cast<unsigned>(index & 0xFFFF)) return fd;
+    if (counter == static_cast<unsigned>(index & 0xFFFF)) {
+      if (node) *node = NodePath(prefix, n);
+      return fd;
+    }
     counter = (counter + 1) & 0xFFFF;
     close(fd);
   }
   return 0;
 }
 
-int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error) {
+int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error, int wait_ms) {
   if (handle == 0 || buffer == nullptr || length <= 0) return 0;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(wait_ms < 0 ? 0 : wait_ms);
   ssize_t written;
-  do {
+  while (true) {
+    int timeout = -1;
+    if (wait_ms >= 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    }
+    pollfd ready{handle, POLLOUT, 0};
+    const int polled = poll(&ready, 1, timeout);
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled == 0) {
+      errno = ETIMEDOUT;
+      written = -1;
+      break;
+    }
+    // poll() failing, or reporting an error on the node, leaves the verdict to write().
     written = write(handle, buffer, static_cast<size_t>(length));
-  } while (written < 0 && errno == EINTR);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (wait_ms < 0 || Clock::now() < deadline) {
+        usleep(1000);  // ready by poll() yet full for this report: no busy loop
+        continue;
+      }
+      errno = ETIMEDOUT;
+    }
+    break;
+  }
   if (error) *error = written < 0 ? errno : 0;
   return written < 0 ? 0 : static_cast<int>(written);
 }

@@ -13,6 +13,12 @@
 // Identifiers and versions are compared as 16-bit values (the arguments' low 16 bits); a version of
 // -1 (0xFFFF) matches any version. index picks the index-th matching interface, from 0.
 //
+// A node is opened only once its type is known, and only if it is what a controller's node can be:
+// the character device that sysfs names for that interface (hidrawN/dev, "major:minor"), or a FIFO
+// or regular file (the fake trees of the tests). Links are followed, and the type is that of what
+// they lead to, checked on the very file that is then opened. Block devices, sockets, folders and
+// other character devices are never opened: some devices act on a mere open.
+//
 // Threads: the searches, HidAccess_Init and HidAccess_Close are for the main thread;
 // HidAccess_Write may run on any thread. The layer keeps no device state of its own; a caller that
 // shares a handle between threads guards it itself.
@@ -27,6 +33,9 @@ using HidHandle = int;
 
 // At most this many interfaces are examined by a search.
 inline constexpr int kHidMaxInterfaces = 256;
+
+// How long HidAccess_Write waits by default for a node to take a report, in milliseconds.
+inline constexpr int kHidWriteWaitMs = 100;
 
 // Why the matching interface could not be opened for writing: its node and the system's error
 // text. Filled by HidAccess_OpenDevice only when it returns 0 after a failed open.
@@ -43,16 +52,24 @@ void HidAccess_Init();
 // 1 when the index-th matching interface is listed and its device node exists, else 0.
 int HidAccess_DeviceExists(int product, int vendor, int version = -1, int index = 0);
 
-// A read/write handle (open with O_RDWR | O_CLOEXEC) to the index-th matching interface whose
-// node can be opened, or 0. A matching interface that cannot be opened is passed over and not
-// counted; the last such failure is described in *failure when nothing is returned.
+// A non-blocking read/write handle (O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) to the index-th
+// matching interface whose node can be opened, or 0. A matching interface that cannot be opened,
+// or whose node is of a type never opened (see above), is passed over and not counted; the last
+// such failure is described in *failure when nothing is returned. *node, when given, receives the
+// path of the node opened.
 HidHandle HidAccess_OpenDevice(int product, int vendor, int version = -1, int index = 0,
-                               HidOpenFailure* failure = nullptr);
+                               HidOpenFailure* failure = nullptr, std::string* node = nullptr);
 
-// Writes the whole buffer as one report with one write(). Returns the bytes written: 0 on failure,
-// fewer than length on a short write. A zero handle, null buffer or length <= 0 writes nothing and
-// returns 0. *error, when given, receives errno of a failed write, else 0.
-int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error = nullptr);
+// Writes the whole buffer as one report with one write(), after waiting at most wait_ms for the
+// node to take it (poll; a negative wait_ms waits as long as it takes). Returns the bytes written:
+// 0 on failure, fewer than length on a short write. A zero handle, null buffer or length <= 0
+// writes nothing and returns 0. *error, when given, receives errno of a failed write (ETIMEDOUT
+// when the node did not take the report in time), else 0. The wait bounds only nodes that honour
+// O_NONBLOCK: a hidraw node takes every report at once and its write() itself lasts as long as the
+// device needs (up to the USB timeout of 5 s), so callers that must not stall write from a thread
+// of their own.
+int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error = nullptr,
+                    int wait_ms = kHidWriteWaitMs);
 
 // Closes a handle: 0 for a zero handle (nothing done), else close()'s result.
 int HidAccess_Close(HidHandle handle);

@@ -1,26 +1,150 @@
 #include "outputs/usb_controller.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 
 namespace glimmerix {
 
+using Clock = std::chrono::steady_clock;
+
+struct UsbController::Link {
+  std::mutex mutex;                 // guards every member below
+  std::condition_variable wake;     // for the writer: a report queued, or stop
+  std::condition_variable written;  // for WaitWritten: the queue empty and no write in progress
+
+  HidHandle handle = 0;             // W_DeviceHandle: reports go here
+  HidHandle writing = 0;            // the handle a write is in progress on, 0 when none
+  bool close_when_written = false;  // `writing` was let go meanwhile: the writer closes it
+  Clock::time_point writing_since;
+  std::array<std::uint8_t, 3> OutBytes{};          // report number, command byte, unused
+  std::array<std::uint8_t, kQueueLength> queue{};  // command bytes, oldest at head
+  int head = 0;
+  int count = 0;
+  bool closed = false;   // switched off: nothing more is queued
+  bool stop = false;     // the writer ends
+  bool lost = false;     // a write found the open device gone (ENODEV)
+  bool stalled = false;  // the device is not answering
+  int timeouts_in_row = 0;
+  unsigned prompt_writes = 0;  // reports taken within kWriteWaitMs since the last stall
+  unsigned all_off_taken = 0;  // all-off reports written whole (queued once closed)
+  unsigned dropped = 0;
+
+  void Drop() {
+    dropped += static_cast<unsigned>(count);
+    count = 0;
+  }
+
+  void ClearStall() {
+    stalled = false;
+    timeouts_in_row = 0;
+    prompt_writes = 0;
+  }
+
+  // Whether the device is not answering, counting a write in progress for kStuckWrite as that.
+  bool Stalled(Clock::time_point now) {
+    if (!stalled && writing != 0 && now - writing_since >= kStuckWrite) {
+      stalled = true;
+      Drop();
+    }
+    return stalled;
+  }
+
+  void Queue(std::uint8_t command) {
+    if (count == kQueueLength) {
+      ++dropped;
+      return;
+    }
+    queue[(head + count) % kQueueLength] = command;
+    ++count;
+    wake.notify_one();
+  }
+
+  // The writer thread: one report at a time, in order, with no lock held across the write.
+  void Run() {
+    std::unique_lock lock(mutex);
+    while (true) {
+      wake.wait(lock, [&] { return stop || (count > 0 && handle != 0); });
+      if (stop) break;
+      OutBytes[1] = queue[head];
+      head = (head + 1) % kQueueLength;
+      --count;
+      const std::array<std::uint8_t, 2> report{OutBytes[0], OutBytes[1]};
+      const HidHandle fd = handle;
+      const bool all_off = closed;
+      const auto started = Clock::now();
+      writing = fd;
+      writing_since = started;
+      lock.unlock();
+      int error = 0;
+      const int sent = HidAccess_Write(fd, report.data(), 2, &error, kWriteWaitMs);
+      const auto took = Clock::now() - started;
+      lock.lock();
+      writing = 0;
+      if (sent == 2 && all_off) ++all_off_taken;
+      if (sent == 2 && took <= std::chrono::milliseconds(kWriteWaitMs)) {
+        timeouts_in_row = 0;
+        ++prompt_writes;
+      } else if (sent == 2 || error == ETIMEDOUT) {
+        ++timeouts_in_row;  // taken late, or not at all
+        if (sent != 2) ++dropped;
+      } else {
+        ++dropped;
+        if (error == ENODEV) {
+          lost = true;
+          Drop();
+        }
+      }
+      if (!stalled && (timeouts_in_row >= kTimeoutsBeforeStall || took >= kStuckWrite)) {
+        stalled = true;
+        Drop();
+      }
+      HidHandle let_go = 0;
+      if (close_when_written) {
+        close_when_written = false;
+        let_go = fd;
+      }
+      if (count == 0) written.notify_all();
+      if (let_go != 0) {
+        lock.unlock();
+        HidAccess_Close(let_go);
+        lock.lock();
+      }
+    }
+    const HidHandle left = handle;
+    handle = 0;
+    lock.unlock();
+    HidAccess_Close(left);
+  }
+};
+
 UsbController::UsbController(ControlTable& controls, EngineShared& shared)
-    : controls_(controls), shared_(shared) {}
+    : controls_(controls), shared_(shared), link_(std::make_shared<Link>()) {
+  writer_ = std::thread([link = link_] { link->Run(); });
+}
 
 UsbController::~UsbController() {
-  std::lock_guard lock(mutex_);
-  HidAccess_Close(W_DeviceHandle);
-  W_DeviceHandle = 0;
+  bool stuck;
+  {
+    std::lock_guard lock(link_->mutex);
+    link_->stop = true;
+    stuck = link_->writing != 0;
+  }
+  link_->wake.notify_one();
+  // A writer in a write that may never return keeps the link alive by itself.
+  if (stuck)
+    writer_.detach();
+  else
+    writer_.join();
 }
 
 int UsbController::FindDevice_Timer() {
   bool lost;
   {
-    std::lock_guard lock(mutex_);
-    if (closed_) return 0;
-    lost = lost_;
-    lost_ = false;
+    std::lock_guard lock(link_->mutex);
+    if (link_->closed) return 0;
+    lost = link_->lost;
+    link_->lost = false;
   }
   // A write found the open device gone: count it as a loss even when the controller is already
   // back under the same identifiers (a fast replug, a USB reset after resume), so it is reopened.
@@ -29,7 +153,9 @@ int UsbController::FindDevice_Timer() {
   if (Test == Old_Test) {
     if (Test == 1 && open_retries_left_ > 0) {
       --open_retries_left_;
-      if (Open()) open_retries_left_ = 0;
+      Open();
+    } else if (Test == 1 && trouble_ != Trouble::kCannotOpen) {
+      CheckAnswering();
     }
     return 0;
   }
@@ -40,8 +166,8 @@ int UsbController::FindDevice_Timer() {
   Old_Test = 1;
   CloseHandle();
   open_retries_left_ = kOpenRetries;
-  if (Open()) open_retries_left_ = 0;
-  controls_.set_status("USBON", kOnColour);
+  stall_reported_ = false;
+  Open();
   if (flag_on_off == 1) {
     shared_.flag_bright.store(1);
     flag_on_off = 0;
@@ -49,10 +175,36 @@ int UsbController::FindDevice_Timer() {
   return 0;
 }
 
+void UsbController::CheckAnswering() {
+  bool stalled, writer_free;
+  unsigned prompt;
+  {
+    std::lock_guard lock(link_->mutex);
+    if (link_->handle == 0) return;
+    stalled = link_->Stalled(Clock::now());
+    writer_free = link_->writing == 0;
+    prompt = link_->prompt_writes;
+  }
+  if (stalled) {
+    if (trouble_ != Trouble::kNotAnswering) {
+      ShowNotAnswering();
+      stall_retry_in_ = kStallRetryChecks;
+    } else if (--stall_retry_in_ <= 0 && writer_free) {
+      std::lock_guard lock(link_->mutex);
+      link_->ClearStall();
+      stall_retry_in_ = kStallRetryChecks;
+    }
+  } else if (trouble_ == Trouble::kNotAnswering && prompt > 0) {
+    ShowOn();
+    shared_.flag_bright.store(1);  // dropped with the rest, perhaps
+  }
+}
+
 void UsbController::Lose() {
   Old_Test = 0;
   CloseHandle();
   open_retries_left_ = 0;
+  Show(Trouble::kNone, {}, {});
   controls_.set_status("USBOFF", kOffColour);
   flag_on_off = 1;
 }
@@ -60,25 +212,68 @@ void UsbController::Lose() {
 void UsbController::CloseHandle() {
   HidHandle previous;
   {
-    std::lock_guard lock(mutex_);
-    previous = W_DeviceHandle;
-    W_DeviceHandle = 0;
+    std::lock_guard lock(link_->mutex);
+    previous = link_->handle;
+    link_->handle = 0;
+    link_->Drop();
+    link_->ClearStall();
+    if (previous != 0 && previous == link_->writing) {
+      link_->close_when_written = true;
+      previous = 0;
+    }
+    if (link_->writing == 0) link_->written.notify_all();
   }
   HidAccess_Close(previous);
 }
 
-bool UsbController::Open() {
+void UsbController::Open() {
+  std::string node;
   HidOpenFailure failure;
-  const HidHandle opened = HidAccess_OpenDevice(USB_PID.load(), USB_VID.load(), -1, 0, &failure);
+  const HidHandle opened =
+      HidAccess_OpenDevice(USB_PID.load(), USB_VID.load(), -1, 0, &failure, &node);
   {
-    std::lock_guard lock(mutex_);
-    if (closed_) {
+    std::lock_guard lock(link_->mutex);
+    if (link_->closed) {
       HidAccess_Close(opened);
-      return false;
+      return;
     }
-    W_DeviceHandle = opened;
+    link_->handle = opened;
+    link_->ClearStall();
   }
-  if (opened != 0) return true;
+  if (opened == 0) return ShowCannotOpen(failure);
+  node_ = node;
+  open_retries_left_ = 0;
+  ShowOn();
+}
+
+void UsbController::ShowOn() {
+  Show(Trouble::kNone, {}, {});
+  controls_.set_status("USBON", kOnColour);
+}
+
+void UsbController::ShowCannotOpen(const HidOpenFailure& failure) {
+  const std::string node = failure.node.empty() ? "the controller's node" : failure.node;
+  std::string problem = "cannot open " + node;
+  if (!failure.reason.empty()) problem += ": " + failure.reason;
+  std::string fix;
+  if (failure.error == EACCES || failure.error == EPERM) {
+    char rule[160];
+    std::snprintf(rule, sizeof rule,
+                  "KERNEL==\"hidraw*\", SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"%04x\", "
+                  "ATTRS{idProduct}==\"%04x\", TAG+=\"uaccess\"",
+                  static_cast<unsigned>(USB_VID.load()) & 0xFFFF,
+                  static_cast<unsigned>(USB_PID.load()) & 0xFFFF);
+    fix =
+        "Only root may use it until a udev rule lets you. Install the rule, then unplug the "
+        "controller and plug it in again:\necho '" +
+        std::string(rule) +
+        "' | sudo tee /etc/udev/rules.d/70-glimmerix.rules && sudo udevadm control --reload";
+  } else {
+    fix =
+        "Unplug the controller and plug it in again; see README.md, \"USB controller "
+        "permissions\".";
+  }
+  Show(Trouble::kCannotOpen, problem, problem + "\n" + fix);
   if (open_retries_left_ == 0 && !failure.node.empty() && !open_failure_reported_) {
     open_failure_reported_ = true;
     std::fprintf(stderr,
@@ -87,56 +282,111 @@ bool UsbController::Open() {
                  "controller permissions\") and plug the controller in again.\n",
                  failure.node.c_str(), failure.reason.c_str());
   }
-  return false;
 }
 
-void UsbController::Send(std::uint8_t command) {
-  if (closed_) return;
-  OutBytes[1] = command;
-  Write();
+void UsbController::ShowNotAnswering() {
+  const std::string problem = node_ + " does not answer: its reports time out";
+  Show(Trouble::kNotAnswering, problem,
+       problem +
+           "\nThe lights no longer follow the music. Unplug the controller and plug it in "
+           "again.");
+  if (!stall_reported_) {
+    stall_reported_ = true;
+    std::fprintf(stderr,
+                 "glimmerix: the USB lighting controller at %s does not answer: its reports time "
+                 "out and are dropped. Unplug it and plug it in again.\n",
+                 node_.c_str());
+  }
 }
 
-void UsbController::Write() {
-  if (W_DeviceHandle == 0) return;
-  int error = 0;
-  if (HidAccess_Write(W_DeviceHandle, OutBytes.data(), 2, &error) == 0 && error == ENODEV)
-    lost_ = true;
+void UsbController::Show(Trouble trouble, std::string problem, std::string tooltip) {
+  trouble_ = trouble;
+  const char* state = trouble == Trouble::kCannotOpen     ? "USBON (cannot open)"
+                      : trouble == Trouble::kNotAnswering ? "USBON (not answering)"
+                                                          : nullptr;
+  {
+    std::lock_guard lock(text_mutex_);
+    problem_ = std::move(problem);
+    state_text_ = state ? state : Old_Test == 1 ? "USBON" : "USBOFF";
+  }
+  if (state) controls_.set_status("USBON", kTroubleColour, std::move(tooltip));
 }
 
 int UsbController::SendDevice() {
-  std::lock_guard lock(mutex_);
-  if (!closed_) Write();
+  std::lock_guard lock(link_->mutex);
+  if (link_->closed || link_->handle == 0) return 0;
+  if (link_->Stalled(Clock::now())) {
+    ++link_->dropped;
+    return 0;
+  }
+  link_->Queue(link_->OutBytes[1]);
   return 0;
 }
 
 void UsbController::SendCommand(std::uint8_t command) {
-  std::lock_guard lock(mutex_);
-  Send(command);
+  {
+    std::lock_guard lock(link_->mutex);
+    if (link_->closed) return;
+    link_->OutBytes[1] = command;
+  }
+  SendDevice();
+}
+
+bool UsbController::WaitWritten(std::chrono::milliseconds limit) {
+  std::unique_lock lock(link_->mutex);
+  return link_->written.wait_for(lock, limit,
+                                 [&] { return link_->count == 0 && link_->writing == 0; });
 }
 
 void UsbController::SwitchOff() {
-  HidHandle handle;
+  bool had_handle;
   {
-    std::lock_guard lock(mutex_);
-    if (closed_) return;
-    Send(0x00);
-    Send(0x40);
-    Send(0x80);
-    closed_ = true;
-    handle = W_DeviceHandle;
-    W_DeviceHandle = 0;
+    std::lock_guard lock(link_->mutex);
+    if (link_->closed) return;
+    link_->closed = true;
+    had_handle = link_->handle != 0;
+    if (had_handle) {
+      link_->Drop();  // the all-off reports go first, whatever was still waiting
+      for (std::uint8_t off : {0x00, 0x40, 0x80}) link_->Queue(off);
+    }
   }
-  HidAccess_Close(handle);
+  bool delivered = true;
+  if (had_handle) {
+    WaitWritten(kSwitchOffWait);
+    std::lock_guard lock(link_->mutex);
+    delivered = link_->all_off_taken == 3;
+  }
+  CloseHandle();
+  if (!delivered)
+    std::fprintf(stderr,
+                 "glimmerix: the USB lighting controller did not take the all-off reports within "
+                 "%lld ms; its outputs may stay on.\n",
+                 static_cast<long long>(kSwitchOffWait.count()));
 }
 
 bool UsbController::has_handle() const {
-  std::lock_guard lock(mutex_);
-  return W_DeviceHandle != 0;
+  std::lock_guard lock(link_->mutex);
+  return link_->handle != 0;
 }
 
 bool UsbController::switched_off() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
+  std::lock_guard lock(link_->mutex);
+  return link_->closed;
+}
+
+std::string UsbController::problem() const {
+  std::lock_guard lock(text_mutex_);
+  return problem_;
+}
+
+std::string UsbController::state_text() const {
+  std::lock_guard lock(text_mutex_);
+  return state_text_;
+}
+
+unsigned UsbController::dropped_reports() const {
+  std::lock_guard lock(link_->mutex);
+  return link_->dropped;
 }
 
 }  // namespace glimmerix

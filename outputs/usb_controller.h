@@ -5,21 +5,38 @@
 // outputs), 0xC0+Bright, 0xD0+(Step & 15), 0xE0+(Step >> 4).
 //
 // Threads:
-// - FindDevice_Timer and SwitchOff run on the main thread (the 500 ms timer, shutdown).
-// - SendCommand / SendDevice run on the engine thread (and on the main thread at shutdown).
-// - W_DeviceHandle and OutBytes are guarded by one mutex, so the main thread never closes the
-//   handle while a write through it is in progress. A write to a present device takes about a
-//   millisecond, so the main thread waits at most that long.
+// - FindDevice_Timer, SwitchOff and WaitWritten run on the main thread (the 500 ms timer,
+//   shutdown, tests).
+// - SendCommand / SendDevice run on the engine thread (and on the main thread at shutdown). They
+//   only queue the report and never wait for the device.
+// - A writer thread of the controller's own writes the queued reports in order, one write() at a
+//   time. A device can take a write as long as the USB timeout (5 s) or, through a faulty driver,
+//   forever; only the writer waits for it. No lock is held across a write, so neither the main
+//   thread nor the engine ever waits on the device, and the handle in use by a write is closed by
+//   the writer once that write returns, never under it.
+//
+// A device that stops taking reports - three in a row not taken within kWriteWaitMs, or one write
+// lasting kStuckWrite - is "not answering": the queued reports are dropped (and counted), nothing
+// more is queued for it, and the indicator says so. While it stays plugged in and the writer is
+// free, the controller tries it again every kStallRetryChecks checks; once a report goes through
+// promptly the indicator is green again and Bright and Step are sent again.
 //
 // Shutdown: stop the engine (request its stop, interrupt its sleeper and join its thread, so the
-// pass in progress finishes), then call SwitchOff. SwitchOff sends the three all-off reports and
-// closes the controller: nothing reaches the device after them, even from a pass still running.
+// pass in progress finishes), then call SwitchOff. SwitchOff queues the three all-off reports
+// ahead of anything still queued, waits for them at most kSwitchOffWait and closes the
+// controller: nothing reaches the device after them, even from a pass still running. The
+// destructor never waits for a write in progress: a writer stuck in one is left behind, holding
+// only state it shares with nobody else by then.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "engine/controls.h"
 #include "engine/engine.h"
@@ -30,12 +47,26 @@ namespace glimmerix {
 
 class UsbController : public UsbPort {
  public:
-  // Colours of the connection indicator (gadget 0).
-  static constexpr Rgb kOnColour{15, 255, 0};
+  // Colours of the connection indicator (gadget 0), readable on the window's #EFEFEF background:
+  // green 4.6:1, orange 3.7:1, red 3.5:1 (WCAG contrast ratios).
+  static constexpr Rgb kOnColour{0, 125, 0};
+  static constexpr Rgb kTroubleColour{192, 96, 0};  // present but cannot be opened or driven
   static constexpr Rgb kOffColour{255, 0, 0};
 
-  // controls receives the indicator text and colour; shared.flag_bright is raised when the device
-  // comes back after a loss. Both must outlive the controller.
+  // The wait for one report to be taken; three reports in a row not taken, or one write lasting
+  // kStuckWrite, make the device "not answering".
+  static constexpr int kWriteWaitMs = 100;
+  static constexpr int kTimeoutsBeforeStall = 3;
+  static constexpr std::chrono::milliseconds kStuckWrite{300};
+  // Presence checks between tries of a device that is not answering (5 s).
+  static constexpr int kStallRetryChecks = 10;
+  // How long SwitchOff waits for the all-off reports.
+  static constexpr std::chrono::milliseconds kSwitchOffWait{600};
+  // Reports queued for the writer at most (about five passes); more are dropped and counted.
+  static constexpr int kQueueLength = 32;
+
+  // controls receives the indicator text, colour and tool tip; shared.flag_bright is raised when
+  // the device comes back after a loss. Both must outlive the controller.
   UsbController(ControlTable& controls, EngineShared& shared);
   ~UsbController() override;
   UsbController(const UsbController&) = delete;
@@ -49,52 +80,78 @@ class UsbController : public UsbPort {
   // it, so an open that fails when the device appears is tried again on this many further checks.
   static constexpr int kOpenRetries = 2;
 
-  // One presence check (main thread). On a change: opens the device and shows "USBON" in green,
-  // raising flag_bright if the device had been lost before; or closes it and shows "USBOFF" in
-  // red. A device present but not openable shows "USBON" with no handle; after kOpenRetries more
-  // failed opens it is left alone until it goes and comes back, and (the first time only) stderr
-  // says which node could not be opened and why. A write that found the open device gone counts
-  // as a loss, so a controller that is back by the next check is reopened. Returns 0.
+  // One presence check (main thread; never waits for the device). On a change: opens the device
+  // and shows "USBON" in green, raising flag_bright if the device had been lost before; or closes
+  // it and shows "USBOFF" in red. A device present but not openable shows "USBON" in orange with
+  // a tool tip naming the node, the reason and the fix; after kOpenRetries more failed opens it is
+  // left alone until it goes and comes back, and (the first time only) stderr says the same. A
+  // device not answering shows "USBON" in orange likewise. A write that found the open device
+  // gone counts as a loss, so a controller that is back by the next check is reopened. Returns 0.
   int FindDevice_Timer();
 
-  // Writes OutBytes(0) and OutBytes(1) as one 2-byte report, if a device is open. Returns 0.
+  // Queues OutBytes(0) and OutBytes(1) as one 2-byte report, if a device is open. Returns 0.
   int SendDevice();
 
-  // OutBytes(1) = command, then SendDevice (engine thread; never blocks on the GUI).
+  // OutBytes(1) = command, then SendDevice (engine thread; never blocks on the GUI or the device,
+  // never allocates).
   void SendCommand(std::uint8_t command) override;
 
-  // The shutdown's all-off reports 0x00, 0x40, 0x80; afterwards the controller is closed: every
-  // later send and presence check does nothing. Main thread.
+  // The shutdown's all-off reports 0x00, 0x40, 0x80, waited for at most kSwitchOffWait (stderr
+  // says so when they did not go out in time); afterwards the controller is closed: every later
+  // send and presence check does nothing. Main thread.
   void SwitchOff();
+
+  // Waits until every queued report has been written or dropped, at most limit. True when none is
+  // left. Main thread.
+  bool WaitWritten(std::chrono::milliseconds limit);
 
   // --- observation (any thread) ---
   bool has_handle() const;
   bool switched_off() const;
+  // Empty while the controller is absent or fine; else what is wrong, e.g. "cannot open
+  // /dev/hidraw3: Permission denied" or "/dev/hidraw3 does not answer: its reports time out".
+  std::string problem() const;
+  // "USBOFF", "USBON", "USBON (cannot open)" or "USBON (not answering)".
+  std::string state_text() const;
+  // Reports dropped so far: not taken in time, refused, or queued while the device was not
+  // answering or the queue full.
+  unsigned dropped_reports() const;
 
  private:
-  void Send(std::uint8_t command);  // with mutex_ held
-  void Write();                     // OutBytes(0..1) to the device, with mutex_ held
-  // Opens the device into W_DeviceHandle; false when the open failed (or the controller is
-  // switched off).
-  bool Open();
+  struct Link;  // everything the writer thread shares
+
+  enum class Trouble { kNone, kCannotOpen, kNotAnswering };
+
+  // Opens the device into the link and shows the outcome: green, or orange with the reason.
+  void Open();
   // The device has gone: handle closed, "USBOFF", Bright and Step due when it returns.
   void Lose();
-  void CloseHandle();  // takes W_DeviceHandle out under the mutex, then closes it
+  void CloseHandle();  // takes the handle out of the link; closed now or after its write
+  // Whether the device is not answering, the presence check's follow-up of a stall.
+  void CheckAnswering();
+  void ShowOn();
+  void ShowCannotOpen(const HidOpenFailure& failure);
+  void ShowNotAnswering();
+  void Show(Trouble trouble, std::string problem, std::string tooltip);
 
   ControlTable& controls_;
   EngineShared& shared_;
+  std::shared_ptr<Link> link_;
+  std::thread writer_;
 
   // Main thread only.
   int Old_Test = 0;            // presence found by the previous check
   int flag_on_off = 0;         // 1: the device was lost; re-send Bright and Step when it returns
   int open_retries_left_ = 0;  // further opens to try while the device stays present
   bool open_failure_reported_ = false;
+  bool stall_reported_ = false;  // stderr told of a device not answering since it appeared
+  int stall_retry_in_ = 0;       // checks until a device not answering is tried again
+  std::string node_;             // the node opened
+  Trouble trouble_ = Trouble::kNone;
 
-  mutable std::mutex mutex_;  // guards W_DeviceHandle, OutBytes, closed_, lost_
-  HidHandle W_DeviceHandle = 0;
-  std::array<std::uint8_t, 3> OutBytes{};  // report number, command byte, unused
-  bool closed_ = false;
-  bool lost_ = false;  // a write found the open device gone (ENODEV)
+  mutable std::mutex text_mutex_;  // guards problem_ and state_text_
+  std::string problem_;
+  std::string state_text_ = "USBOFF";
 };
 
 }  // namespace glimmerix

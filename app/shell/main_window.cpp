@@ -189,6 +189,7 @@ void MainWindow::RefreshStatus() {
   auto* label = static_cast<QLabel*>(widgets_[gadget::kStatusText]);
   const Rgb c = table_.status_colour();
   label->setText(QString::fromStdString(table_.status_text()));
+  label->setToolTip(QString::fromStdString(table_.status_tooltip()));
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, QColor(c.r, c.g, c.b));
   label->setPalette(palette);

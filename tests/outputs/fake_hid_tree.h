@@ -1,10 +1,12 @@
 // A fake hidraw device tree under a temporary GLIMMERIX_HID_ROOT, laid out as the kernel lays it
 // out: sys/class/hidraw/hidrawN is a relative link into sys/devices/.../hidraw/hidrawN, whose
 // "device" links to the HID device folder (uevent with HID_ID), below the USB device folder (with
-// bcdDevice). dev/hidrawN is a plain file that collects every report written to it, a folder (a
-// node that exists but cannot be opened for writing), or missing.
+// bcdDevice). dev/hidrawN is a plain file that collects every report written to it, a FIFO (a
+// device that takes reports only while someone drains them), a folder (a node that exists but
+// cannot be opened for writing), or missing.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -27,7 +29,7 @@ inline constexpr int kPid = 0xC0DE;
 
 class FakeHidTree {
  public:
-  enum class Node { kFile, kFolder, kMissing };
+  enum class Node { kFile, kFifo, kFolder, kMissing };
 
   FakeHidTree() {
     char pattern[] = "/tmp/glimmerix-hid-XXXXXX";
@@ -76,7 +78,13 @@ class FakeHidTree {
     std::error_code ignored;
     std::filesystem::remove_all(NodePath(n), ignored);
     if (node == Node::kFile) std::ofstream(NodePath(n), std::ios::binary);
+    if (node == Node::kFifo) mkfifo(NodePath(n).c_str(), 0600);
     if (node == Node::kFolder) std::filesystem::create_directory(NodePath(n));
+  }
+
+  // The device number sysfs gives interface n, "major:minor" (the real tree's hidrawN/dev).
+  void SetSysDev(int n, const std::string& major_minor) {
+    std::ofstream(root / "sys/class/hidraw" / Name(n) / "dev") << major_minor << "\n";
   }
 
   // Unplugs interface n: its links, folders and node disappear.

@@ -25,7 +25,15 @@ struct Rig {
     usb.USB_PID = kPid;
   }
   bool Green() const {
-    return controls.status_text() == "USBON" && controls.status_colour() == Rgb{15, 255, 0};
+    return controls.status_text() == "USBON" && controls.status_colour() == Rgb{0, 125, 0};
+  }
+  bool Orange() const {
+    return controls.status_text() == "USBON" && controls.status_colour() == Rgb{192, 96, 0};
+  }
+  // What node n received once the reports queued so far are written.
+  Bytes Received(int n) {
+    EXPECT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
+    return tree.Received(n);
   }
   bool Red() const {
     return controls.status_text() == "USBOFF" && controls.status_colour() == Rgb{255, 0, 0};
@@ -45,7 +53,7 @@ TEST(UsbController, PlugUnplugCycleOpensClosesAndResendsSettingsOnlyAfterALoss) 
   EXPECT_TRUE(rig.usb.has_handle());
   EXPECT_EQ(rig.shared.flag_bright.load(), 0) << "first appearance: Bright and Step wait";
   rig.usb.SendCommand(0x41);
-  EXPECT_EQ(rig.tree.Received(3), (Bytes{0x00, 0x41}));
+  EXPECT_EQ(rig.Received(3), (Bytes{0x00, 0x41}));
 
   rig.controls.set_status("x", {});
   rig.usb.FindDevice_Timer();  // same presence: nothing changes
@@ -63,10 +71,10 @@ TEST(UsbController, PlugUnplugCycleOpensClosesAndResendsSettingsOnlyAfterALoss) 
   EXPECT_TRUE(rig.usb.has_handle());
   EXPECT_EQ(rig.shared.flag_bright.load(), 1) << "back after a loss: Bright and Step re-sent";
   rig.usb.SendCommand(0x80);
-  EXPECT_EQ(rig.tree.Received(3), (Bytes{0x00, 0x80}));
+  EXPECT_EQ(rig.Received(3), (Bytes{0x00, 0x80}));
 }
 
-TEST(UsbController, PresentButNotOpenableShowsOnSendsNothingAndIsLeftAloneAfterTheRetries) {
+TEST(UsbController, PresentButNotOpenableShowsOnInOrangeSendsNothingAndIsLeftAloneAfterRetries) {
   Rig rig;
   rig.tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
   ::testing::internal::CaptureStderr();
@@ -77,14 +85,19 @@ TEST(UsbController, PresentButNotOpenableShowsOnSendsNothingAndIsLeftAloneAfterT
   const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find(rig.tree.NodePath(0).string()), std::string::npos) << said;
   EXPECT_NE(said.find("udev"), std::string::npos) << said;
-  EXPECT_TRUE(rig.Green());
+  EXPECT_TRUE(rig.Orange());
+  const std::string problem = "cannot open " + rig.tree.NodePath(0).string() + ": Is a directory";
+  EXPECT_EQ(rig.usb.problem(), problem);
+  EXPECT_EQ(rig.usb.state_text(), "USBON (cannot open)");
+  EXPECT_EQ(rig.controls.status_tooltip().rfind(problem + "\n", 0), 0u)
+      << rig.controls.status_tooltip();
   EXPECT_FALSE(rig.usb.has_handle());
 
   rig.tree.SetNode(0, Node::kFile);  // now openable, but the device never went away
   rig.usb.FindDevice_Timer();
   rig.usb.SendCommand(0x00);
   EXPECT_FALSE(rig.usb.has_handle());
-  EXPECT_TRUE(rig.tree.Received(0).empty());
+  EXPECT_TRUE(rig.Received(0).empty());
 
   rig.tree.Remove(0);
   rig.usb.FindDevice_Timer();
@@ -98,6 +111,9 @@ TEST(UsbController, PresentButNotOpenableShowsOnSendsNothingAndIsLeftAloneAfterT
   rig.tree.Add(0, kVid, kPid);
   rig.usb.FindDevice_Timer();
   EXPECT_TRUE(rig.usb.has_handle()) << "found again: opened";
+  EXPECT_TRUE(rig.Green());
+  EXPECT_EQ(rig.usb.problem(), "");
+  EXPECT_EQ(rig.controls.status_tooltip(), "");
 }
 
 TEST(UsbController, NodeThatBecomesWritableJustAfterAppearingIsOpened) {
@@ -110,7 +126,7 @@ TEST(UsbController, NodeThatBecomesWritableJustAfterAppearingIsOpened) {
   EXPECT_TRUE(rig.usb.has_handle());
   EXPECT_TRUE(rig.Green());
   rig.usb.SendCommand(0x81);
-  EXPECT_EQ(rig.tree.Received(0), (Bytes{0x00, 0x81}));
+  EXPECT_EQ(rig.Received(0), (Bytes{0x00, 0x81}));
 }
 
 TEST(UsbController, PassSendsExactReportsAndSwitchOffIsLast) {
@@ -133,16 +149,16 @@ TEST(UsbController, PassSendsExactReportsAndSwitchOffIsLast) {
   Engine engine(rig.controls, rig.shared, ports);
 
   engine.RunPass();
-  EXPECT_EQ(rig.tree.Received(0),
+  EXPECT_EQ(rig.Received(0),
             (Bytes{0x00, 0x00, 0x00, 0x60, 0x00, 0x81, 0x00, 0xCF, 0x00, 0xDA, 0x00, 0xE5}));
   engine.RunPass();  // channels flipped off; Bright and Step already sent
-  const Bytes two_passes = rig.tree.Received(0);
+  const Bytes two_passes = rig.Received(0);
   ASSERT_EQ(two_passes.size(), 18u);
   EXPECT_EQ(Bytes(two_passes.begin() + 12, two_passes.end()),
             (Bytes{0x00, 0x00, 0x00, 0x40, 0x00, 0x80}));
 
   rig.usb.SwitchOff();
-  const Bytes at_switch_off = rig.tree.Received(0);
+  const Bytes at_switch_off = rig.Received(0);
   ASSERT_EQ(at_switch_off.size(), 24u);
   EXPECT_EQ(Bytes(at_switch_off.begin() + 18, at_switch_off.end()),
             (Bytes{0x00, 0x00, 0x00, 0x40, 0x00, 0x80}));
@@ -150,12 +166,12 @@ TEST(UsbController, PassSendsExactReportsAndSwitchOffIsLast) {
   engine.RunPass();
   rig.usb.SendCommand(0x7F);
   rig.usb.SendDevice();
-  EXPECT_EQ(rig.tree.Received(0), at_switch_off) << "nothing after the all-off reports";
+  EXPECT_EQ(rig.Received(0), at_switch_off) << "nothing after the all-off reports";
   rig.tree.Remove(0);
   rig.tree.Add(0, kVid, kPid);
   rig.usb.FindDevice_Timer();  // closed: not reopened
   EXPECT_FALSE(rig.usb.has_handle());
-  EXPECT_TRUE(rig.tree.Received(0).empty());
+  EXPECT_TRUE(rig.Received(0).empty());
 }
 
 TEST(UsbController, EngineThreadWritesWhilePresenceChangesAndSwitchOffStaysLast) {
@@ -182,12 +198,12 @@ TEST(UsbController, EngineThreadWritesWhilePresenceChangesAndSwitchOffStaysLast)
   const int before = sent.load();
   while (sent.load() < before + 10) std::this_thread::yield();
   rig.usb.SwitchOff();  // the "engine" is still sending: the gate must hold
-  const Bytes at_switch_off = rig.tree.Received(0);
+  const Bytes at_switch_off = rig.Received(0);
   while (sent.load() < before + 100) std::this_thread::yield();
   stop = true;
   engine.join();
 
-  const Bytes all = rig.tree.Received(0);
+  const Bytes all = rig.Received(0);
   EXPECT_EQ(all, at_switch_off);
   ASSERT_GE(all.size(), 6u);
   EXPECT_EQ(Bytes(all.end() - 6, all.end()), (Bytes{0x00, 0x00, 0x00, 0x40, 0x00, 0x80}));

@@ -42,6 +42,7 @@ TEST(UsbControllerLost, DeviceBackUnderTheSameNodeBeforeTheCheckIsReopenedWithIt
   usb.USB_PID = kPid;
   usb.FindDevice_Timer();
   usb.SendCommand(0x40);
+  ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
   ASSERT_EQ(tree.Received(0), (Bytes{0x00, 0x40}));
 
   // The node is replaced by a new one while the old handle stays open.
@@ -52,6 +53,7 @@ TEST(UsbControllerLost, DeviceBackUnderTheSameNodeBeforeTheCheckIsReopenedWithIt
   { std::ofstream create(fresh); }
   std::filesystem::rename(fresh, tree.NodePath(0));
   usb.SendCommand(0x41);  // fails: the device behind the handle is gone
+  ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
   EXPECT_EQ(shared.flag_bright.load(), 0);
 
   usb.FindDevice_Timer();
@@ -59,12 +61,14 @@ TEST(UsbControllerLost, DeviceBackUnderTheSameNodeBeforeTheCheckIsReopenedWithIt
   EXPECT_EQ(controls.status_text(), "USBON");
   EXPECT_EQ(shared.flag_bright.load(), 1) << "the device may have forgotten Bright and Step";
   usb.SendCommand(0x42);
+  ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
   EXPECT_EQ(tree.Received(0), (Bytes{0x00, 0x42}));
 
   // Gone for good: the failed write and the check agree on "USBOFF".
   ASSERT_EQ(stat(tree.NodePath(0).c_str(), &st), 0);
   gone_inode = st.st_ino;
   usb.SendCommand(0x43);
+  ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
   tree.Remove(0);
   usb.FindDevice_Timer();
   EXPECT_FALSE(usb.has_handle());

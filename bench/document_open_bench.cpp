@@ -1,0 +1,146 @@
+// How long a document viewer takes to open a hostile or huge file, how long the GUI thread stalls
+// meanwhile, and how much memory the open costs.
+//
+//   glimmerix-document-open-bench [CASE...]
+//
+// Cases: word8 (an RTF file holding one 8 MB word), binary30 (30 MB of random bytes), text64
+// (64 MB of plain text lines), rtf64 (64 MB of RTF paragraphs), picture64 (64 MB of picture data
+// followed by a line of text). Without arguments every case runs, each in a process of its own,
+// so one case's heap does not lend memory to the next.
+//
+// Per case it prints: the time from the menu command to the viewer shown and painted, the longest
+// stall of a 10 ms timer on the GUI thread over the following 2 s (the lazy rest of the layout
+// included), and the peak resident memory above what the process held before the open.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTimer>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "app/rtf/document_viewers.h"
+
+namespace {
+
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM").
+long StatusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::string prefix = std::string(field) + ":";
+  while (std::getline(status, line)) {
+    if (line.starts_with(prefix)) return std::stol(line.substr(prefix.size()));
+  }
+  return -1;
+}
+
+void ResetPeakRss() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+bool WriteCase(const QString& name, const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  constexpr qint64 kMb = 1 << 20;
+  if (name == "word8") {
+    file.write("{\\rtf1\\ansi ");
+    file.write(QByteArray(8 * kMb, 'a'));
+    file.write("}");
+  } else if (name == "binary30") {
+    std::mt19937 random(1);
+    QByteArray chunk(kMb, '\0');
+    for (int i = 0; i < 30; ++i) {
+      for (char& c : chunk) c = static_cast<char>(random());
+      file.write(chunk);
+    }
+  } else if (name == "text64") {
+    const QByteArray line = "The quick brown fox jumps over the lazy dog near the river bank.\n";
+    QByteArray chunk;
+    while (chunk.size() < kMb) chunk += line;
+    for (int i = 0; i < 64; ++i) file.write(chunk);
+  } else if (name == "rtf64") {
+    file.write("{\\rtf1\\ansi{\\fonttbl{\\f0 DejaVu Sans;}}\\f0\\fs20 ");
+    const QByteArray para = "\\pard\\li360\\fi-240 The {\\b quick} brown fox jumps over the lazy dog.\\par\n";
+    QByteArray chunk;
+    while (chunk.size() < kMb) chunk += para;
+    for (int i = 0; i < 64; ++i) file.write(chunk);
+    file.write("}");
+  } else if (name == "picture64") {
+    file.write("{\\rtf1\\ansi {\\pict\\pngblip ");
+    const QByteArray hex = QByteArray(kMb, '0');
+    for (int i = 0; i < 64; ++i) file.write(hex);
+    file.write("} Text after the picture.\\par}");
+  } else {
+    return false;
+  }
+  return true;
+}
+
+int RunCase(const QString& name) {
+  QTemporaryDir dir;
+  if (!dir.isValid() || !QDir::setCurrent(dir.path())) return 1;
+  if (!WriteCase(name, "history.rtf")) {
+    std::fprintf(stderr, "unknown case %s\n", qPrintable(name));
+    return 2;
+  }
+  glimmerix::DocumentViewers viewers;
+  QCoreApplication::processEvents();
+  const long rss_before = StatusKb("VmRSS");
+  ResetPeakRss();
+
+  QElapsedTimer clock;
+  clock.start();
+  viewers.Open_Window_3();
+  QWidget* window = viewers.Window(3);
+  QCoreApplication::processEvents();
+  if (window != nullptr) window->grab();  // painted, as the user sees it
+  const qint64 shown_ms = clock.elapsed();
+
+  // The longest gap between two ticks of a 10 ms timer: the GUI thread's worst stall while the
+  // rest of the document is laid out.
+  qint64 longest_stall_ms = 0;
+  QElapsedTimer tick;
+  tick.start();
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    longest_stall_ms = std::max(longest_stall_ms, tick.restart());
+  });
+  ticker.start(10);
+  QTimer::singleShot(2000, qApp, &QCoreApplication::quit);
+  QCoreApplication::exec();
+  const long peak = StatusKb("VmHWM");
+  const QTextBrowser* area = viewers.DocumentArea(3);
+  std::printf("%-10s shown after %6lld ms, longest GUI stall %6lld ms, "
+              "peak memory +%5ld MB, %lld characters shown\n",
+              qPrintable(name), static_cast<long long>(shown_ms),
+              static_cast<long long>(std::max(longest_stall_ms, shown_ms)), (peak - rss_before) / 1024,
+              area != nullptr ? static_cast<long long>(area->document()->characterCount()) : -1LL);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QStringList cases = app.arguments().mid(1);
+  if (cases.size() == 1) return RunCase(cases.front());
+  if (cases.isEmpty()) cases = {"word8", "binary30", "text64", "rtf64", "picture64"};
+  int status = 0;
+  for (const QString& name : cases) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {name});
+    child.waitForFinished(-1);
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) status = 1;
+  }
+  return status;
+}

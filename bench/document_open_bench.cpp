@@ -4,9 +4,11 @@
 //   glimmerix-document-open-bench [CASE...]
 //
 // Cases: word8 (an RTF file holding one 8 MB word), binary30 (30 MB of random bytes), text64
-// (64 MB of plain text lines), rtf64 (64 MB of RTF paragraphs), picture64 (64 MB of picture data
-// followed by a line of text). Without arguments every case runs, each in a process of its own,
-// so one case's heap does not lend memory to the next.
+// (64 MB of plain text lines), line64 (64 MB of plain text in one line), rtf64 (64 MB of RTF
+// paragraphs), picture64 (63 MB of picture data followed by a line of text), groups64 and
+// controls64 (63 MB of empty groups or of unknown control words, then a line of text). Without
+// arguments every case runs, each in a process of its own, so one case's heap does not lend memory
+// to the next.
 //
 // Per case it prints: the time from the menu command to the viewer shown and painted, the longest
 // stall of a 10 ms timer on the GUI thread over the following 2 s (the lazy rest of the layout
@@ -54,6 +56,17 @@ bool WriteCase(const QString& name, const QString& path) {
     file.write("{\\rtf1\\ansi ");
     file.write(QByteArray(8 * kMb, 'a'));
     file.write("}");
+  } else if (name == "bigfont8" || name == "marks8" || name == "lines8" || name == "tabs8") {
+    const QByteArray head = name == "bigfont8" ? "{\\rtf1\\ansi\\fs3276 " : "{\\rtf1\\ansi a";
+    const QByteArray unit = name == "bigfont8" ? "a"
+                            : name == "marks8" ? "\\u769?"
+                            : name == "lines8" ? "\\line "
+                                               : "\\tab ";
+    file.write(head);
+    QByteArray chunk;
+    while (chunk.size() < kMb) chunk += unit;
+    for (int i = 0; i < 8; ++i) file.write(chunk);
+    file.write("}");
   } else if (name == "binary30") {
     std::mt19937 random(1);
     QByteArray chunk(kMb, '\0');
@@ -68,16 +81,29 @@ bool WriteCase(const QString& name, const QString& path) {
     for (int i = 0; i < 64; ++i) file.write(chunk);
   } else if (name == "rtf64") {
     file.write("{\\rtf1\\ansi{\\fonttbl{\\f0 DejaVu Sans;}}\\f0\\fs20 ");
-    const QByteArray para = "\\pard\\li360\\fi-240 The {\\b quick} brown fox jumps over the lazy dog.\\par\n";
+    const QByteArray para =
+        "\\pard\\li360\\fi-240 The {\\b quick} brown fox jumps over the lazy dog.\\par\n";
     QByteArray chunk;
     while (chunk.size() < kMb) chunk += para;
     for (int i = 0; i < 64; ++i) file.write(chunk);
     file.write("}");
+  } else if (name == "line64") {
+    const QByteArray words = "The quick brown fox jumps over the lazy dog near the river bank. ";
+    QByteArray chunk;
+    while (chunk.size() < kMb) chunk += words;
+    for (int i = 0; i < 64; ++i) file.write(chunk);
   } else if (name == "picture64") {
     file.write("{\\rtf1\\ansi {\\pict\\pngblip ");
     const QByteArray hex = QByteArray(kMb, '0');
-    for (int i = 0; i < 64; ++i) file.write(hex);
+    for (int i = 0; i < 63; ++i) file.write(hex);
     file.write("} Text after the picture.\\par}");
+  } else if (name == "groups64" || name == "controls64") {
+    file.write("{\\rtf1\\ansi ");
+    const QByteArray unit = name == "groups64" ? "{}" : "\\xyz ";
+    QByteArray chunk;
+    while (chunk.size() < kMb) chunk += unit;
+    for (int i = 0; i < 63; ++i) file.write(chunk);
+    file.write("Text after.}");
   } else {
     return false;
   }
@@ -99,9 +125,12 @@ int RunCase(const QString& name) {
   QElapsedTimer clock;
   clock.start();
   viewers.Open_Window_3();
+  const qint64 t_open = clock.elapsed();
   QWidget* window = viewers.Window(3);
   QCoreApplication::processEvents();
+  const qint64 t_events = clock.elapsed();
   if (window != nullptr) window->grab();  // painted, as the user sees it
+  std::fprintf(stderr, "open %lld events %lld\n", (long long)t_open, (long long)t_events);
   const qint64 shown_ms = clock.elapsed();
 
   // The longest gap between two ticks of a 10 ms timer: the GUI thread's worst stall while the
@@ -110,19 +139,19 @@ int RunCase(const QString& name) {
   QElapsedTimer tick;
   tick.start();
   QTimer ticker;
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    longest_stall_ms = std::max(longest_stall_ms, tick.restart());
-  });
+  QObject::connect(&ticker, &QTimer::timeout,
+                   [&] { longest_stall_ms = std::max(longest_stall_ms, tick.restart()); });
   ticker.start(10);
   QTimer::singleShot(2000, qApp, &QCoreApplication::quit);
   QCoreApplication::exec();
   const long peak = StatusKb("VmHWM");
   const QTextBrowser* area = viewers.DocumentArea(3);
-  std::printf("%-10s shown after %6lld ms, longest GUI stall %6lld ms, "
-              "peak memory +%5ld MB, %lld characters shown\n",
-              qPrintable(name), static_cast<long long>(shown_ms),
-              static_cast<long long>(std::max(longest_stall_ms, shown_ms)), (peak - rss_before) / 1024,
-              area != nullptr ? static_cast<long long>(area->document()->characterCount()) : -1LL);
+  std::printf(
+      "%-10s shown after %6lld ms, longest GUI stall %6lld ms, "
+      "peak memory +%5ld MB, %lld characters shown\n",
+      qPrintable(name), static_cast<long long>(shown_ms),
+      static_cast<long long>(std::max(longest_stall_ms, shown_ms)), (peak - rss_before) / 1024,
+      area != nullptr ? static_cast<long long>(area->document()->characterCount()) : -1LL);
   return 0;
 }
 
@@ -133,7 +162,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QStringList cases = app.arguments().mid(1);
   if (cases.size() == 1) return RunCase(cases.front());
-  if (cases.isEmpty()) cases = {"word8", "binary30", "text64", "rtf64", "picture64"};
+  if (cases.isEmpty()) {
+    cases = {"word8", "binary30",  "text64",   "line64",
+             "rtf64", "picture64", "groups64", "controls64"};
+  }
   int status = 0;
   for (const QString& name : cases) {
     QProcess child;

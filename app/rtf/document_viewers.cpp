@@ -9,8 +9,10 @@
 #include <QScreen>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QWidget>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -20,25 +22,20 @@ namespace glimmerix {
 
 namespace {
 
-// The file's first kMaxDocumentBytes; what was read before an error is kept. Only a regular file
-// is read: a FIFO would block the GUI until a writer came, a device might never end.
-QByteArray ReadDocument(const char* file_name) {
-  QByteArray data;
+// Reads the named document into doc, no more of it than the reader's limits let it keep; what
+// was read before an error is kept. Only a regular file is read: a FIFO would block the GUI until
+// a writer came, a device might never end.
+void LoadDocument(const char* file_name, QTextDocument& doc) {
   const QString name = QString::fromUtf8(file_name);
-  if (!QFileInfo(name).isFile()) return data;
+  if (!QFileInfo(name).isFile()) return;
   QFile file(name);
-  if (!file.open(QIODevice::ReadOnly)) return data;
-  constexpr qint64 kChunk = 64 * 1024;
-  while (static_cast<std::size_t>(data.size()) < kMaxDocumentBytes) {
-    const qint64 want =
-        std::min<qint64>(kChunk, static_cast<qint64>(kMaxDocumentBytes) - data.size());
-    const qsizetype old_size = data.size();
-    data.resize(old_size + want);
-    const qint64 got = file.read(data.data() + old_size, want);
-    data.resize(old_size + std::max<qint64>(got, 0));
-    if (got <= 0) break;
-  }
-  return data;
+  if (!file.open(QIODevice::ReadOnly)) return;
+  rtf::LoadRtf(
+      [&file](char* buffer, std::size_t size) -> std::size_t {
+        return static_cast<std::size_t>(
+            std::max<qint64>(file.read(buffer, static_cast<qint64>(size)), 0));
+      },
+      doc);
 }
 
 }  // namespace
@@ -109,8 +106,7 @@ void DocumentViewers::Open(int window_number) {
   area->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  const QByteArray bytes = ReadDocument(layout->file);
-  if (!bytes.isEmpty()) rtf::LoadRtf(bytes, *area->document());
+  LoadDocument(layout->file, *area->document());
   area->moveCursor(QTextCursor::Start);  // the reader starts at the top, not where loading ended
 
   auto* ok = new QPushButton(QStringLiteral("OK"), window);

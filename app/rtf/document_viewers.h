@@ -4,8 +4,9 @@
 // or maximise boxes, a fixed inner size, centred on the primary screen, a read-only document
 // area that wraps at its own width (no horizontal scrolling) and an "OK" button that closes that
 // viewer alone. The document is read by its bare file name, so from the process's current
-// folder, each time the viewer opens; a missing or unreadable file, or one that is not a regular
-// file (a FIFO, a device, a folder), gives an empty area. Opening
+// folder, each time the viewer opens, and no further than the reader's limits (rtf::Limits) let
+// it keep; a missing or unreadable file, or one that is not a regular file (a FIFO, a device, a
+// folder), gives an empty area. Opening
 // a viewer that is already open replaces it with a fresh one (re-read, centred again).
 //
 // Threads: GUI thread only. Ownership: DocumentViewers owns the viewer windows and closes any
@@ -40,9 +41,6 @@ inline constexpr std::array<ViewerLayout, 3> kViewerLayouts = {{
     {2, "Settings", "help.rtf", 500, 300, 72, 73},
     {3, "History", "history.rtf", 500, 400, 74, 75},
 }};
-
-// The most of a document file that is read; the rest of a bigger file is not shown.
-inline constexpr std::size_t kMaxDocumentBytes = std::size_t{32} << 20;
 
 class ViewerWindow;
 

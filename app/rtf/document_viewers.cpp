@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMoveEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -40,13 +41,13 @@ void LoadDocument(const char* file_name, QTextDocument& doc) {
 
 }  // namespace
 
-// A viewer window: reports the window system's close requests and moves instead of acting on
-// them itself.
+// A viewer window: a close request from the window system (its close box, Alt+F4) and Escape
+// call on_close, as "OK" does; moves are reported.
 class ViewerWindow : public QWidget {
  public:
-  ViewerWindow(std::function<void()> on_close_request, std::function<void()> on_move)
+  ViewerWindow(std::function<void()> on_close, std::function<void()> on_move)
       : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-        on_close_request_(std::move(on_close_request)),
+        on_close_(std::move(on_close)),
         on_move_(std::move(on_move)) {}
 
  protected:
@@ -55,10 +56,18 @@ class ViewerWindow : public QWidget {
     // (application quit, close() called by us) are not spontaneous and simply close.
     if (event->spontaneous()) {
       event->ignore();
-      on_close_request_();
+      on_close_();
       return;
     }
     event->accept();
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+      on_close_();
+      return;
+    }
+    QWidget::keyPressEvent(event);
   }
 
   void moveEvent(QMoveEvent* event) override {
@@ -67,7 +76,7 @@ class ViewerWindow : public QWidget {
   }
 
  private:
-  std::function<void()> on_close_request_;
+  std::function<void()> on_close_;
   std::function<void()> on_move_;
 };
 
@@ -89,7 +98,7 @@ void DocumentViewers::Open(int window_number) {
   if (layout == nullptr) return;
   Close(window_number);
 
-  auto* window = new ViewerWindow([this, window_number] { emit closeRequested(window_number); },
+  auto* window = new ViewerWindow([this, window_number] { Close(window_number); },
                                   [this, window_number] { emit moved(window_number); });
   window->setObjectName(QStringLiteral("Window_%1").arg(window_number));
   window->setAttribute(Qt::WA_QuitOnClose, false);  // only the program's own close path ends it

@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace glimmerix::rtf {
 namespace {
@@ -163,7 +164,7 @@ class Input {
 
   // The byte `ahead` places after the next one to read (0: the next one); -1 past the end.
   int Peek(std::size_t ahead = 0) {
-    if (pos_ + ahead >= window_.size() && !Fill(ahead)) return -1;
+    if (pos_ + ahead >= end_ && !Fill(ahead)) return -1;
     return static_cast<unsigned char>(window_[pos_ + ahead]);
   }
 
@@ -177,7 +178,7 @@ class Input {
   // Consumes count bytes, or what is left of the input when that is less.
   void Skip(std::size_t count) {
     while (count > 0 && Peek() >= 0) {
-      const std::size_t step = std::min(count, window_.size() - pos_);
+      const std::size_t step = std::min(count, end_ - pos_);
       pos_ += step;
       count -= step;
     }
@@ -186,12 +187,12 @@ class Input {
   // Consumes the bytes before the next "{", "}" or "\\" (all of them when none comes).
   void SkipToSyntax() {
     while (Peek() >= 0) {
-      const std::size_t found = window_.find_first_of("{}\\", pos_);
-      if (found != std::string::npos) {
-        pos_ = found;
+      const std::size_t found = Held().find_first_of("{}\\");
+      if (found != std::string_view::npos) {
+        pos_ += found;
         return;
       }
-      pos_ = window_.size();
+      pos_ = end_;
     }
   }
 
@@ -199,20 +200,26 @@ class Input {
   // at the end. Valid until the next call.
   std::string_view Take() {
     if (Peek() < 0) return {};
-    const std::string_view rest = std::string_view(window_).substr(pos_);
-    pos_ = window_.size();
-    return rest;
+    const std::string_view held = Held();
+    pos_ = end_;
+    return held;
   }
 
   // The input went on beyond max_bytes.
   bool capped() const { return capped_; }
 
  private:
+  std::string_view Held() const { return std::string_view(window_.data() + pos_, end_ - pos_); }
+
   // Reads until the byte `ahead` places after pos_ is held; false when the input ends first.
+  // The window is only moved and grown, never filled: a source that gives a byte at a time
+  // costs a call per byte, nothing more.
   bool Fill(std::size_t ahead) {
-    window_.erase(0, pos_);
+    std::copy(window_.begin() + static_cast<std::ptrdiff_t>(pos_),
+              window_.begin() + static_cast<std::ptrdiff_t>(end_), window_.begin());
+    end_ -= pos_;
     pos_ = 0;
-    while (window_.size() <= ahead && !ended_) {
+    while (end_ <= ahead && !ended_) {
       const std::size_t want = std::min(kPiece, max_bytes_ - read_);
       if (want == 0) {  // the cap: one probe byte tells whether anything was left unread
         char probe = 0;
@@ -220,20 +227,20 @@ class Input {
         ended_ = true;
         break;
       }
-      const std::size_t old_size = window_.size();
-      window_.resize(old_size + want);
-      const std::size_t got = std::min(source_(window_.data() + old_size, want), want);
-      window_.resize(old_size + got);
+      if (window_.size() < end_ + want) window_.resize(end_ + want);
+      const std::size_t got = std::min(source_(window_.data() + end_, want), want);
+      end_ += got;
       read_ += got;
       if (got == 0) ended_ = true;
     }
-    return window_.size() > ahead;
+    return end_ > ahead;
   }
 
   const ByteSource& source_;
   const std::size_t max_bytes_;
-  std::string window_;
+  std::vector<char> window_;
   std::size_t pos_ = 0;  // next byte to read, index into window_
+  std::size_t end_ = 0;  // end of the bytes held in window_
   std::size_t read_ = 0;
   bool ended_ = false;
   bool capped_ = false;

@@ -49,62 +49,45 @@ void ResetPeakRss() {
   clear << "5";
 }
 
+// head, then unit repeated to fill `megabytes` MiB, then tail.
+void WriteRepeated(QFile& file, const QByteArray& head, const QByteArray& unit, int megabytes,
+                   const QByteArray& tail) {
+  QByteArray chunk;
+  while (chunk.size() < (1 << 20)) chunk += unit;
+  file.write(head);
+  for (int i = 0; i < megabytes; ++i) file.write(chunk);
+  file.write(tail);
+}
+
 bool WriteCase(const QString& name, const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return false;
-  constexpr qint64 kMb = 1 << 20;
+  const QByteArray sentence = "The quick brown fox jumps over the lazy dog near the river bank.";
   if (name == "word8") {
-    file.write("{\\rtf1\\ansi ");
-    file.write(QByteArray(8 * kMb, 'a'));
-    file.write("}");
-  } else if (name == "bigfont8" || name == "marks8" || name == "lines8" || name == "tabs8") {
-    const QByteArray head = name == "bigfont8" ? "{\\rtf1\\ansi\\fs3276 " : "{\\rtf1\\ansi a";
-    const QByteArray unit = name == "bigfont8" ? "a"
-                            : name == "marks8" ? "\\u769?"
-                            : name == "lines8" ? "\\line "
-                                               : "\\tab ";
-    file.write(head);
-    QByteArray chunk;
-    while (chunk.size() < kMb) chunk += unit;
-    for (int i = 0; i < 8; ++i) file.write(chunk);
-    file.write("}");
+    WriteRepeated(file, "{\\rtf1\\ansi ", "a", 8, "}");
+  } else if (name == "bigfont8") {
+    WriteRepeated(file, "{\\rtf1\\ansi\\fs3276 ", "a", 8, "}");
+  } else if (name == "marks8" || name == "lines8" || name == "tabs8") {
+    const QByteArray unit = name == "marks8" ? "\\u769?" : name == "lines8" ? "\\line " : "\\tab ";
+    WriteRepeated(file, "{\\rtf1\\ansi a", unit, 8, "}");
   } else if (name == "binary30") {
     std::mt19937 random(1);
-    QByteArray chunk(kMb, '\0');
+    QByteArray chunk(1 << 20, '\0');
     for (int i = 0; i < 30; ++i) {
       for (char& c : chunk) c = static_cast<char>(random());
       file.write(chunk);
     }
-  } else if (name == "text64") {
-    const QByteArray line = "The quick brown fox jumps over the lazy dog near the river bank.\n";
-    QByteArray chunk;
-    while (chunk.size() < kMb) chunk += line;
-    for (int i = 0; i < 64; ++i) file.write(chunk);
+  } else if (name == "text64" || name == "line64") {
+    WriteRepeated(file, "", sentence + (name == "text64" ? "\n" : " "), 64, "");
   } else if (name == "rtf64") {
-    file.write("{\\rtf1\\ansi{\\fonttbl{\\f0 DejaVu Sans;}}\\f0\\fs20 ");
-    const QByteArray para =
-        "\\pard\\li360\\fi-240 The {\\b quick} brown fox jumps over the lazy dog.\\par\n";
-    QByteArray chunk;
-    while (chunk.size() < kMb) chunk += para;
-    for (int i = 0; i < 64; ++i) file.write(chunk);
-    file.write("}");
-  } else if (name == "line64") {
-    const QByteArray words = "The quick brown fox jumps over the lazy dog near the river bank. ";
-    QByteArray chunk;
-    while (chunk.size() < kMb) chunk += words;
-    for (int i = 0; i < 64; ++i) file.write(chunk);
+    WriteRepeated(file, "{\\rtf1\\ansi{\\fonttbl{\\f0 DejaVu Sans;}}\\f0\\fs20 ",
+                  "\\pard\\li360\\fi-240 The {\\b quick} brown fox jumps over the lazy dog.\\par\n",
+                  64, "}");
   } else if (name == "picture64") {
-    file.write("{\\rtf1\\ansi {\\pict\\pngblip ");
-    const QByteArray hex = QByteArray(kMb, '0');
-    for (int i = 0; i < 63; ++i) file.write(hex);
-    file.write("} Text after the picture.\\par}");
+    WriteRepeated(file, "{\\rtf1\\ansi {\\pict\\pngblip ", "0", 63,
+                  "} Text after the picture.\\par}");
   } else if (name == "groups64" || name == "controls64") {
-    file.write("{\\rtf1\\ansi ");
-    const QByteArray unit = name == "groups64" ? "{}" : "\\xyz ";
-    QByteArray chunk;
-    while (chunk.size() < kMb) chunk += unit;
-    for (int i = 0; i < 63; ++i) file.write(chunk);
-    file.write("Text after.}");
+    WriteRepeated(file, "{\\rtf1\\ansi ", name == "groups64" ? "{}" : "\\xyz ", 63, "Text after.}");
   } else {
     return false;
   }

@@ -4,13 +4,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMoveEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QWidget>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -20,36 +23,31 @@ namespace glimmerix {
 
 namespace {
 
-// The file's first kMaxDocumentBytes; what was read before an error is kept. Only a regular file
-// is read: a FIFO would block the GUI until a writer came, a device might never end.
-QByteArray ReadDocument(const char* file_name) {
-  QByteArray data;
+// Reads the named document into doc, no more of it than the reader's limits let it keep; what
+// was read before an error is kept. Only a regular file is read: a FIFO would block the GUI until
+// a writer came, a device might never end.
+void LoadDocument(const char* file_name, QTextDocument& doc) {
   const QString name = QString::fromUtf8(file_name);
-  if (!QFileInfo(name).isFile()) return data;
+  if (!QFileInfo(name).isFile()) return;
   QFile file(name);
-  if (!file.open(QIODevice::ReadOnly)) return data;
-  constexpr qint64 kChunk = 64 * 1024;
-  while (static_cast<std::size_t>(data.size()) < kMaxDocumentBytes) {
-    const qint64 want =
-        std::min<qint64>(kChunk, static_cast<qint64>(kMaxDocumentBytes) - data.size());
-    const qsizetype old_size = data.size();
-    data.resize(old_size + want);
-    const qint64 got = file.read(data.data() + old_size, want);
-    data.resize(old_size + std::max<qint64>(got, 0));
-    if (got <= 0) break;
-  }
-  return data;
+  if (!file.open(QIODevice::ReadOnly)) return;
+  rtf::LoadRtf(
+      [&file](char* buffer, std::size_t size) -> std::size_t {
+        return static_cast<std::size_t>(
+            std::max<qint64>(file.read(buffer, static_cast<qint64>(size)), 0));
+      },
+      doc);
 }
 
 }  // namespace
 
-// A viewer window: reports the window system's close requests and moves instead of acting on
-// them itself.
+// A viewer window: a close request from the window system (its close box, Alt+F4) and Escape
+// call on_close, as "OK" does; moves are reported.
 class ViewerWindow : public QWidget {
  public:
-  ViewerWindow(std::function<void()> on_close_request, std::function<void()> on_move)
+  ViewerWindow(std::function<void()> on_close, std::function<void()> on_move)
       : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-        on_close_request_(std::move(on_close_request)),
+        on_close_(std::move(on_close)),
         on_move_(std::move(on_move)) {}
 
  protected:
@@ -58,10 +56,18 @@ class ViewerWindow : public QWidget {
     // (application quit, close() called by us) are not spontaneous and simply close.
     if (event->spontaneous()) {
       event->ignore();
-      on_close_request_();
+      on_close_();
       return;
     }
     event->accept();
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+      on_close_();
+      return;
+    }
+    QWidget::keyPressEvent(event);
   }
 
   // A window manager framing the window as it is shown moves the client area in from the frame's
@@ -75,7 +81,7 @@ class ViewerWindow : public QWidget {
   }
 
  private:
-  std::function<void()> on_close_request_;
+  std::function<void()> on_close_;
   std::function<void()> on_move_;
   QPoint frame_;  // the frame's outer corner as of the last move event
 };
@@ -98,7 +104,7 @@ void DocumentViewers::Open(int window_number) {
   if (layout == nullptr) return;
   Close(window_number);
 
-  auto* window = new ViewerWindow([this, window_number] { emit closeRequested(window_number); },
+  auto* window = new ViewerWindow([this, window_number] { Close(window_number); },
                                   [this, window_number] { emit moved(window_number); });
   window->setObjectName(QStringLiteral("Window_%1").arg(window_number));
   window->setAttribute(Qt::WA_QuitOnClose, false);  // only the program's own close path ends it
@@ -115,8 +121,7 @@ void DocumentViewers::Open(int window_number) {
   area->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  const QByteArray bytes = ReadDocument(layout->file);
-  if (!bytes.isEmpty()) rtf::LoadRtf(bytes, *area->document());
+  LoadDocument(layout->file, *area->document());
   area->moveCursor(QTextCursor::Start);  // the reader starts at the top, not where loading ended
 
   auto* ok = new QPushButton(QStringLiteral("OK"), window);

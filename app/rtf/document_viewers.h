@@ -3,10 +3,13 @@
 // Each viewer is a top-level window of its own (no owner): a title bar without close, minimise
 // or maximise boxes, a fixed inner size, centred on the primary screen, a read-only document
 // area that wraps at its own width (no horizontal scrolling) and an "OK" button that closes that
-// viewer alone. The document is read by its bare file name, so from the process's current
-// folder, each time the viewer opens; a missing or unreadable file, or one that is not a regular
-// file (a FIFO, a device, a folder), gives an empty area. Opening
-// a viewer that is already open replaces it with a fresh one (re-read, centred again).
+// viewer alone. Window managers show a close box all the same: a close request from the window
+// system (that box, Alt+F4) and Escape close the viewer as "OK" does, and only that viewer. The
+// document is read by its bare file name, so from the process's current folder, each time the
+// viewer opens, and no further than the reader's limits (rtf::Limits) let it keep; a missing or
+// unreadable file, or one that is not a regular file (a FIFO, a device, a folder), gives an empty
+// area. Opening a viewer that is already open replaces it with a fresh one (re-read, centred
+// again).
 //
 // Threads: GUI thread only. Ownership: DocumentViewers owns the viewer windows and closes any
 // still open when it is destroyed.
@@ -41,9 +44,6 @@ inline constexpr std::array<ViewerLayout, 3> kViewerLayouts = {{
     {3, "History", "history.rtf", 500, 400, 74, 75},
 }};
 
-// The most of a document file that is read; the rest of a bigger file is not shown.
-inline constexpr std::size_t kMaxDocumentBytes = std::size_t{32} << 20;
-
 class ViewerWindow;
 
 class DocumentViewers : public QObject {
@@ -60,7 +60,8 @@ class DocumentViewers : public QObject {
   void Open_Window_2() { Open(2); }  // "Settings": help.rtf
   void Open_Window_3() { Open(3); }  // "History": history.rtf
 
-  // Closes viewer window_number, as its "OK" does; nothing when it is not open.
+  // Closes viewer window_number, as its "OK", a close request or Escape does; nothing when it is
+  // not open.
   void Close(int window_number);
 
   // The open viewer's window, document area and "OK" button; nullptr when it is not open.
@@ -69,10 +70,6 @@ class DocumentViewers : public QObject {
   QPushButton* OkButton(int window_number) const;
 
  signals:
-  // The window system asked viewer window_number to close (a close request, e.g. Alt+F4 or a
-  // window manager's menu). The viewer stays open; what follows is the receiver's decision.
-  // Close events that Qt itself sends (as when the application quits) are not reported.
-  void closeRequested(int window_number);
   // The window system moved viewer window_number (the user dragged it).
   void moved(int window_number);
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace glimmerix::rtf {
 namespace {
@@ -153,6 +154,98 @@ void AppendUtf8(char32_t c, std::string& out) {
   }
 }
 
+// The input, pulled from its source piecewise: a window of about one piece is held at a time,
+// and no more than max_bytes are ever asked for.
+class Input {
+ public:
+  static constexpr std::size_t kPiece = 64 * 1024;
+
+  Input(const ByteSource& source, std::size_t max_bytes) : source_(source), max_bytes_(max_bytes) {}
+
+  // The byte `ahead` places after the next one to read (0: the next one); -1 past the end.
+  int Peek(std::size_t ahead = 0) {
+    if (pos_ + ahead >= end_ && !Fill(ahead)) return -1;
+    return static_cast<unsigned char>(window_[pos_ + ahead]);
+  }
+
+  // The next byte, consumed; -1 at the end.
+  int Next() {
+    const int c = Peek();
+    if (c >= 0) ++pos_;
+    return c;
+  }
+
+  // Consumes count bytes, or what is left of the input when that is less.
+  void Skip(std::size_t count) {
+    while (count > 0 && Peek() >= 0) {
+      const std::size_t step = std::min(count, end_ - pos_);
+      pos_ += step;
+      count -= step;
+    }
+  }
+
+  // Consumes the bytes before the next "{", "}" or "\\" (all of them when none comes).
+  void SkipToSyntax() {
+    while (Peek() >= 0) {
+      const std::size_t found = Held().find_first_of("{}\\");
+      if (found != std::string_view::npos) {
+        pos_ += found;
+        return;
+      }
+      pos_ = end_;
+    }
+  }
+
+  // The bytes held and not yet consumed (a fresh piece when none is held), now consumed; empty
+  // at the end. Valid until the next call.
+  std::string_view Take() {
+    if (Peek() < 0) return {};
+    const std::string_view held = Held();
+    pos_ = end_;
+    return held;
+  }
+
+  // The input went on beyond max_bytes.
+  bool capped() const { return capped_; }
+
+ private:
+  std::string_view Held() const { return std::string_view(window_.data() + pos_, end_ - pos_); }
+
+  // Reads until the byte `ahead` places after pos_ is held; false when the input ends first.
+  // The window is only moved and grown, never filled: a source that gives a byte at a time
+  // costs a call per byte, nothing more.
+  bool Fill(std::size_t ahead) {
+    std::copy(window_.begin() + static_cast<std::ptrdiff_t>(pos_),
+              window_.begin() + static_cast<std::ptrdiff_t>(end_), window_.begin());
+    end_ -= pos_;
+    pos_ = 0;
+    while (end_ <= ahead && !ended_) {
+      const std::size_t want = std::min(kPiece, max_bytes_ - read_);
+      if (want == 0) {  // the cap: one probe byte tells whether anything was left unread
+        char probe = 0;
+        capped_ = source_(&probe, 1) > 0;
+        ended_ = true;
+        break;
+      }
+      if (window_.size() < end_ + want) window_.resize(end_ + want);
+      const std::size_t got = std::min(source_(window_.data() + end_, want), want);
+      end_ += got;
+      read_ += got;
+      if (got == 0) ended_ = true;
+    }
+    return end_ > ahead;
+  }
+
+  const ByteSource& source_;
+  const std::size_t max_bytes_;
+  std::vector<char> window_;
+  std::size_t pos_ = 0;  // next byte to read, index into window_
+  std::size_t end_ = 0;  // end of the bytes held in window_
+  std::size_t read_ = 0;
+  bool ended_ = false;
+  bool capped_ = false;
+};
+
 enum class Destination {
   kText,        // shown
   kSkip,        // read for its braces only
@@ -282,18 +375,19 @@ Keyword LookUp(std::string_view word) {
 
 class Parser {
  public:
-  Parser(std::string_view input, const Limits& limits) : in_(input), limits_(limits) {
+  Parser(Input& input, const Limits& limits) : in_(input), limits_(limits) {
     doc_.paragraphs.emplace_back();
     stack_.reserve(kMaxGroupDepth + 1);
     stack_.emplace_back();
   }
 
   Document Parse() {
-    while (pos_ < in_.size() && !stopped_) Step();
+    while (!stopped_ && in_.Peek() >= 0) Step();
     Flush();
     FinishPending();
     while (stack_.size() > 1) PopGroup();
     Finish();
+    if (in_.capped()) doc_.truncated = true;
     return std::move(doc_);
   }
 
@@ -301,7 +395,7 @@ class Parser {
   GroupState& top() { return stack_.back(); }
 
   void Step() {
-    const unsigned char c = static_cast<unsigned char>(in_[pos_++]);
+    const int c = in_.Next();
     switch (c) {
       case '{':
         Flush();
@@ -328,6 +422,10 @@ class Parser {
       default:
         if (c < 0x20) return;
         if (SkipFallback()) return;
+        if (top().dest == Destination::kSkip) {  // e.g. a picture's data: only braces count
+          in_.SkipToSyntax();
+          return;
+        }
         TextByte(static_cast<char>(c));
         return;
     }
@@ -368,19 +466,19 @@ class Parser {
   }
 
   void ControlSequence() {
-    if (pos_ >= in_.size()) return;
-    const char c = in_[pos_];
+    const int c = in_.Peek();
+    if (c < 0) return;
     if (IsLetter(c)) {
       ControlWord();
       return;
     }
-    ++pos_;
+    in_.Skip(1);
     switch (c) {
       case '\'': {
         int value = 0;
         int digits = 0;
-        while (digits < 2 && pos_ < in_.size() && HexValue(in_[pos_]) >= 0) {
-          value = value * 16 + HexValue(in_[pos_++]);
+        while (digits < 2 && HexValue(in_.Peek()) >= 0) {
+          value = value * 16 + HexValue(in_.Next());
           ++digits;
         }
         if (digits == 0) return;
@@ -392,7 +490,7 @@ class Parser {
       case '{':
       case '}':
         if (SkipFallback()) return;
-        TextByte(c);
+        TextByte(static_cast<char>(c));
         return;
       default:
         break;
@@ -422,32 +520,35 @@ class Parser {
   }
 
   void ControlWord() {
-    std::size_t start = pos_;
-    while (pos_ < in_.size() && IsLetter(in_[pos_])) ++pos_;
-    std::string_view word = in_.substr(start, pos_ - start);
+    // Only the letters a known word can have are kept; a longer word is unknown whatever it says.
+    std::array<char, kMaxWordLetters + 1> letters;
+    std::size_t length = 0;
+    while (IsLetter(in_.Peek())) {
+      const int letter = in_.Next();
+      if (length < letters.size()) letters[length] = static_cast<char>(letter);
+      ++length;
+    }
     bool has_param = false;
     bool negative = false;
     long long param = 0;
-    if (pos_ < in_.size() && in_[pos_] == '-' && pos_ + 1 < in_.size() && IsDigit(in_[pos_ + 1])) {
+    if (in_.Peek() == '-' && IsDigit(in_.Peek(1))) {
       negative = true;
-      ++pos_;
+      in_.Skip(1);
     }
-    while (pos_ < in_.size() && IsDigit(in_[pos_])) {
+    while (IsDigit(in_.Peek())) {
       has_param = true;
-      if (param < INT_MAX) param = std::min<long long>(param * 10 + (in_[pos_] - '0'), INT_MAX);
-      ++pos_;
+      const int digit = in_.Next() - '0';
+      if (param < INT_MAX) param = std::min<long long>(param * 10 + digit, INT_MAX);
     }
-    if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;
+    if (in_.Peek() == ' ') in_.Skip(1);
     const int value = static_cast<int>(negative ? -param : param);
-    const Keyword kw = word.size() <= static_cast<std::size_t>(kMaxWordLetters)
-                           ? LookUp(word)
+    const Keyword kw = length <= static_cast<std::size_t>(kMaxWordLetters)
+                           ? LookUp(std::string_view(letters.data(), length))
                            : Keyword{Kw::kUnknown, 0};
 
     if (kw.kw == Kw::kBin) {  // binary data follows: skip it whatever the destination
       Flush();
-      if (has_param && value > 0) {
-        pos_ += std::min(static_cast<std::size_t>(value), in_.size() - pos_);
-      }
+      if (has_param && value > 0) in_.Skip(static_cast<std::size_t>(value));
       SkipFallback();
       return;
     }
@@ -809,18 +910,17 @@ class Parser {
     }
   }
 
-  static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-  static int HexValue(char c) {
+  static bool IsLetter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+  static bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+  static int HexValue(int c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
   }
 
-  std::string_view in_;
+  Input& in_;
   Limits limits_;
-  std::size_t pos_ = 0;
   Document doc_;
   std::vector<GroupState> stack_;
   int overflow_depth_ = 0;  // groups opened beyond kMaxGroupDepth and not yet closed
@@ -838,52 +938,122 @@ class Parser {
   bool stopped_ = false;
 };
 
-bool LooksLikeRtf(std::string_view bytes) {
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  while (!bytes.empty() && (bytes.front() == ' ' || bytes.front() == '\t' ||
-                            bytes.front() == '\r' || bytes.front() == '\n')) {
-    bytes.remove_prefix(1);
-  }
-  return bytes.starts_with("{\\rtf");
+bool IsBlank(int c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-Document ParsePlainText(std::string_view bytes, const Limits& limits) {
-  Document doc;
-  doc.was_rtf = false;
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  std::u32string text;
-  {
-    Decoder& decoder = ThreadDecoder();
-    if (!decoder.Decode(65001, bytes, text)) {
-      text.clear();
-      decoder.Decode(1252, bytes, text);
-    }
+// The count of bytes before "{\rtf" when the input begins with it (after a byte-order mark and
+// blanks within the first piece), else -1.
+int RtfStart(Input& in) {
+  std::size_t start = 0;
+  if (in.Peek(0) == 0xEF && in.Peek(1) == 0xBB && in.Peek(2) == 0xBF) start = 3;
+  while (start < Input::kPiece && IsBlank(in.Peek(start))) ++start;
+  for (std::size_t i = 0; i < 5; ++i) {
+    if (in.Peek(start + i) != "{\\rtf"[i]) return -1;
   }
-  doc.paragraphs.emplace_back();
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char32_t c = text[i];
-    if (c == U'\r' || c == U'\n') {
-      if (c == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n') ++i;
-      if (doc.paragraphs.size() >= limits.max_paragraphs) {
-        doc.truncated = true;
-        break;
-      }
-      doc.paragraphs.emplace_back();
-      continue;
-    }
-    if (c < 0x20 && c != U'\t') continue;
-    if (chars++ >= limits.max_chars) {
-      doc.truncated = true;
-      break;
-    }
-    auto& runs = doc.paragraphs.back().runs;
-    if (runs.empty()) runs.emplace_back();
-    runs.back().text.push_back(c);
-  }
-  if (doc.paragraphs.size() > 1 && doc.paragraphs.back().runs.empty()) doc.paragraphs.pop_back();
-  return doc;
+  return static_cast<int>(start);
 }
+
+// Text that is not RTF, one paragraph per line. It is decoded as UTF-8 as long as it is valid
+// UTF-8; at the first invalid sequence what was kept is decoded again as Windows-1252, as is the
+// rest.
+class PlainTextReader {
+ public:
+  PlainTextReader(Input& input, const Limits& limits) : in_(input), limits_(limits) {
+    doc_.was_rtf = false;
+    doc_.paragraphs.emplace_back();
+  }
+
+  Document Read() {
+    if (in_.Peek(0) == 0xEF && in_.Peek(1) == 0xBB && in_.Peek(2) == 0xBF) in_.Skip(3);
+    Decoder& decoder = ThreadDecoder();
+    std::string undecoded;  // a character cut off at the end of a piece, then the next piece
+    std::u32string decoded;
+    while (!stopped_) {
+      const std::string_view piece = in_.Take();
+      const bool final = piece.empty();
+      undecoded.append(piece);
+      decoded.clear();
+      std::size_t left_over = 0;
+      if (!decoder.Decode(code_page_, undecoded, decoded, final, &left_over) &&
+          code_page_ == 65001) {
+        code_page_ = 1252;
+        DecodeKeptTextAgain();
+        decoded.clear();
+        decoder.Decode(code_page_, undecoded, decoded);
+        left_over = 0;
+      }
+      undecoded.erase(0, undecoded.size() - left_over);
+      Add(decoded);
+      if (final) break;
+    }
+    if (in_.capped()) doc_.truncated = true;
+    if (doc_.paragraphs.size() > 1 && doc_.paragraphs.back().runs.empty()) {
+      doc_.paragraphs.pop_back();
+    }
+    return std::move(doc_);
+  }
+
+ private:
+  void Add(std::u32string_view text) {
+    for (const char32_t c : text) {
+      if (stopped_) return;
+      const bool after_cr = after_cr_;
+      after_cr_ = c == U'\r';
+      if (c == U'\n' && after_cr) continue;  // the second half of "\r\n"
+      if (c == U'\r' || c == U'\n') {
+        if (doc_.paragraphs.size() >= limits_.max_paragraphs) {
+          Stop();
+          return;
+        }
+        doc_.paragraphs.emplace_back();
+        continue;
+      }
+      if (c < 0x20 && c != U'\t') continue;
+      if (chars_ >= limits_.max_chars) {
+        Stop();
+        return;
+      }
+      ++chars_;
+      auto& runs = doc_.paragraphs.back().runs;
+      if (runs.empty()) runs.emplace_back();
+      runs.back().text.push_back(c);
+    }
+  }
+
+  // What was kept was valid UTF-8: its bytes come back by encoding it again (line breaks as
+  // "\n"; the control characters left out are the same in both code pages).
+  void DecodeKeptTextAgain() {
+    std::string bytes;
+    for (std::size_t i = 0; i < doc_.paragraphs.size(); ++i) {
+      if (i > 0) bytes.push_back('\n');
+      for (const TextRun& run : doc_.paragraphs[i].runs) {
+        for (const char32_t c : run.text) AppendUtf8(c, bytes);
+      }
+    }
+    std::u32string text;
+    ThreadDecoder().Decode(code_page_, bytes, text);
+    const bool after_cr = after_cr_;
+    doc_.paragraphs.assign(1, Paragraph{});
+    chars_ = 0;
+    after_cr_ = false;
+    Add(text);
+    after_cr_ = after_cr;
+  }
+
+  void Stop() {
+    doc_.truncated = true;
+    stopped_ = true;
+  }
+
+  Input& in_;
+  const Limits limits_;
+  Document doc_;
+  int code_page_ = 65001;
+  std::size_t chars_ = 0;
+  bool after_cr_ = false;  // the last character was "\r"
+  bool stopped_ = false;
+};
 
 }  // namespace
 
@@ -937,9 +1107,23 @@ std::u32string Document::PlainText() const {
   return out;
 }
 
+Document ReadRtf(const ByteSource& source, const Limits& limits) {
+  Input input(source, limits.max_bytes);
+  const int rtf_start = RtfStart(input);
+  if (rtf_start < 0) return PlainTextReader(input, limits).Read();
+  input.Skip(static_cast<std::size_t>(rtf_start));
+  return Parser(input, limits).Parse();
+}
+
 Document ParseRtf(std::string_view bytes, const Limits& limits) {
-  if (!LooksLikeRtf(bytes)) return ParsePlainText(bytes, limits);
-  return Parser(bytes, limits).Parse();
+  return ReadRtf(
+      [&bytes](char* buffer, std::size_t size) {
+        const std::size_t count = std::min(size, bytes.size());
+        bytes.copy(buffer, count);
+        bytes.remove_prefix(count);
+        return count;
+      },
+      limits);
 }
 
 }  // namespace glimmerix::rtf

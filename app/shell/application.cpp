@@ -152,9 +152,7 @@ bool Application::Start() {
       if (show_requests_->Take()) ShowMainWindow();
     });
   }
-  // The viewers' close requests and moves count as the main window's would.
-  connect(&viewers_, &DocumentViewers::closeRequested, this, &Application::CloseRequest,
-          Qt::QueuedConnection);
+  // A viewer closes itself on a close request; its moves count as the main window's would.
   connect(&viewers_, &DocumentViewers::moved, this, [this] {
     if (finished_) return;
     const QPoint frame = window_->pos();
@@ -325,7 +323,7 @@ void Application::EmergencyStop() {
   if (lpt_) lpt_->SwitchOff();
 }
 
-// The viewers report their own close requests and moves (DocumentViewers' signals).
+// The viewers handle their own close requests and report their moves (DocumentViewers).
 bool Application::IsProgramWindow(QObject* object) const {
   if (!object->isWidgetType()) return false;
   auto* w = static_cast<QWidget*>(object);

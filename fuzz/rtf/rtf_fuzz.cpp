@@ -1,6 +1,8 @@
 // The RTF reader under libFuzzer: any bytes must parse without a crash, a leak or a hang, and the
 // model must keep its promises (at least one paragraph, no empty run, neighbouring runs in
-// different formats, the limits respected).
+// different formats, the limits respected). Read again from a source that gives a few bytes at a
+// time, the same bytes must give the same text.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -32,5 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (chars > limits.max_chars || runs > limits.max_runs) __builtin_trap();
+
+  std::string_view rest(reinterpret_cast<const char*>(data), size);
+  const std::size_t piece = size > 0 ? 1 + data[0] % 13 : 1;
+  const Document pieces = ReadRtf(
+      [&rest, piece](char* buffer, std::size_t want) {
+        const std::size_t count = std::min({want, piece, rest.size()});
+        rest.copy(buffer, count);
+        rest.remove_prefix(count);
+        return count;
+      },
+      limits);
+  if (pieces.PlainText() != doc.PlainText() || pieces.truncated != doc.truncated) __builtin_trap();
   return 0;
 }

@@ -186,7 +186,7 @@ TEST_F(EndToEnd, StartsInTheTrayThenShowsTheWindowAndLightsChannel11ForA1kHzTone
   EXPECT_EQ(run.Value("setting.dat", "Y_form"), std::to_string(moved.y()));
 }
 
-TEST_F(EndToEnd, ACloseRequestForAViewerEndsTheProgramThroughTheClosePath) {
+TEST_F(EndToEnd, ACloseRequestForAViewerClosesThatViewerAndTheProgramRunsOn) {
   ProgramRun run;
   const Window icon = StartWithoutPosition(run);
   ASSERT_NE(icon, 0u);
@@ -195,6 +195,13 @@ TEST_F(EndToEnd, ACloseRequestForAViewerEndsTheProgramThroughTheClosePath) {
   ASSERT_TRUE(WaitFor([&] { return (viewer = x.MappedWindow("Developers")) != 0; }, 5s));
   EXPECT_EQ(x.Geometry(viewer).size(), QSize(500, 400));
   EXPECT_EQ(Shell(std::string(GLIMMERIX_CLOSE_REQUEST) + " " + std::to_string(viewer)), 0);
+  EXPECT_TRUE(WaitFor([&] { return x.MappedWindow("Developers") == 0; }, 5s));
+  EXPECT_FALSE(run.WaitExit(1s).has_value()) << "a viewer's close request ended the program";
+  EXPECT_EQ(run.Value("setting.dat", "X_form"), "<missing>") << "the close path ran";
+  // The main window's close request keeps the program's close path.
+  const Window window = x.AnyWindow("Glimmerix");
+  ASSERT_NE(window, 0u);
+  EXPECT_EQ(Shell(std::string(GLIMMERIX_CLOSE_REQUEST) + " " + std::to_string(window)), 0);
   ASSERT_EQ(run.WaitExit(10s), 0);
   EXPECT_EQ(run.Value("setting.dat", "X_form"), "0");
   ExpectAllOffLast(run);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -305,6 +306,83 @@ std::string ReadDoc(const char* name) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// A source of endless input: head, then fill repeated for ever; counts the bytes it gives.
+struct EndlessSource {
+  std::string head;
+  std::string fill;
+  std::size_t given = 0;
+
+  std::size_t operator()(char* buffer, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i, ++given) {
+      buffer[i] = given < head.size() ? head[given] : fill[(given - head.size()) % fill.size()];
+    }
+    return size;
+  }
+};
+
+TEST(RtfReader, ReadsNoMoreInputThanTheLimitsLetItKeep) {
+  Limits limits;
+  limits.max_chars = 100000;
+  // Endless text, RTF or not (bytes that are not UTF-8: Windows-1252): reading stops once the
+  // characters are kept, not at the input's end.
+  std::string high;
+  for (int b = 0xA0; b <= 0xFF; ++b) high.push_back(static_cast<char>(b));
+  for (EndlessSource source : {EndlessSource{"{\\rtf1 ", "word "}, EndlessSource{"", high},
+                               EndlessSource{"", "line\r\n"}}) {
+    SCOPED_TRACE(source.fill);
+    const Document doc = ReadRtf(std::ref(source), limits);
+    EXPECT_TRUE(doc.truncated);
+    EXPECT_LE(source.given, 2 * limits.max_chars + (128u << 10));
+  }
+  // Endless markup that shows nothing: reading stops at max_bytes.
+  limits.max_bytes = 3u << 20;
+  EndlessSource picture{"{\\rtf1 x{\\pict ", "0123456789abcdef"};
+  const Document cut = ReadRtf(std::ref(picture), limits);
+  EXPECT_TRUE(cut.truncated);
+  EXPECT_EQ(cut.PlainText(), U"x");
+  EXPECT_LE(picture.given, limits.max_bytes + 1);  // one byte more tells that there was more
+  // Input of exactly max_bytes is read whole and not truncated.
+  limits.max_bytes = 12;
+  EXPECT_FALSE(ParseRtf("{\\rtf1 1234}", limits).truncated);
+  EXPECT_TRUE(ParseRtf("{\\rtf1 12345}", limits).truncated);
+}
+
+TEST(RtfReader, InputInPiecesOfAnySizeReadsAsOneWhole) {
+  // A source that gives at most `piece` bytes at a time, so pieces end everywhere: inside
+  // control words, parameters, "\\'hh", double-byte characters, "\\r\\n".
+  auto read_in_pieces = [](std::string_view bytes, std::size_t piece) {
+    return ReadRtf([&bytes, piece](char* buffer, std::size_t size) {
+      const std::size_t count = std::min({size, piece, bytes.size()});
+      bytes.copy(buffer, count);
+      bytes.remove_prefix(count);
+      return count;
+    });
+  };
+  std::string double_byte = "{\\rtf1\\ansicpg932 a";
+  for (int i = 0; i < 40000; ++i) double_byte += "\x82\xa0";
+  std::string late_latin1 = "caf\xc3\xa9 \r\n";  // UTF-8 for 100 KiB, then a Windows-1252 byte
+  while (late_latin1.size() < (100u << 10)) late_latin1 += "plain line\r\n";
+  late_latin1 += "na\xefve\r\n";
+  const std::string documents[] = {
+      ReadDoc("help.rtf"), ReadDoc("history.rtf"), double_byte + "}", late_latin1,
+      "{\\rtf1{\\fonttbl{\\f0\\fcharset204 A;}}\\f0\\'cf\\u-3913?\\bin3 {}x\\b99 y}"};
+  for (const std::string& bytes : documents) {
+    const Document whole = ParseRtf(bytes);
+    for (std::size_t piece : {1, 2, 3, 7, 4096}) {
+      SCOPED_TRACE(piece);
+      const Document pieces = read_in_pieces(bytes, piece);
+      EXPECT_EQ(pieces.PlainText(), whole.PlainText());
+      EXPECT_EQ(pieces.paragraphs.size(), whole.paragraphs.size());
+    }
+  }
+  // The Windows-1252 byte late in the file decodes what came before as Windows-1252 too, as if
+  // it had been read at once.
+  const Document latin1 = read_in_pieces(late_latin1, 4096);
+  EXPECT_FALSE(latin1.was_rtf);
+  EXPECT_TRUE(latin1.PlainText().starts_with(U"caf\u00C3\u00A9 \nplain line\n"));
+  EXPECT_TRUE(latin1.PlainText().ends_with(U"\nna\u00EFve"));
 }
 
 TEST(RtfReader, ShippedDocumentsAreCleanRtf) {

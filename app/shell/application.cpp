@@ -221,6 +221,8 @@ void Application::OnGadget(int g) {
       break;
     case gadget::kPresetList:
       presets_.SelectPreset();
+      // The preset's Bright and Step reach the controller with the next pass, not only the bars.
+      shared_.flag_bright.store(1);
       break;
     default:
       break;

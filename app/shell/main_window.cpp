@@ -100,7 +100,18 @@ void MainWindow::Create() {
         bar->setRange(range.lowest(), range.highest());
         bar->setPageStep(range.page);
         bar->setSingleStep(1);
-        connect(bar, &QScrollBar::valueChanged, this, [this, g](int value) {
+        // Bright and Step count every user event, an arrow pressed at the bar's end included,
+        // where the value stays and valueChanged never comes. The action has put its value in
+        // the table already, so the valueChanged that follows it is not a second event.
+        const bool every_action = g == gadget::kBrightBar || g == gadget::kStepBar;
+        if (every_action) {
+          connect(bar, &QAbstractSlider::actionTriggered, this, [this, g, bar] {
+            table_.set_value(g, bar->sliderPosition());
+            emit gadgetEvent(g);
+          });
+        }
+        connect(bar, &QScrollBar::valueChanged, this, [this, g, every_action](int value) {
+          if (every_action && table_.value(g) == value) return;
           table_.set_value(g, value);
           emit gadgetEvent(g);
         });

@@ -16,6 +16,7 @@
 #include "app/shell/app_icon.h"
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
+#include "app/shell/tray_tool_tip.h"
 #include "presets/settings_file.h"
 
 namespace glimmerix::shell {
@@ -108,7 +109,6 @@ bool Application::Start() {
   // Headless there is no tray to show an icon in.
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
     tray_ = new QSystemTrayIcon(AppIcon());
-    tray_->setToolTip(QStringLiteral("Glimmerix"));
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
       if (r == QSystemTrayIcon::Trigger) ShowMainWindow();
     });
@@ -129,8 +129,12 @@ bool Application::Start() {
   capture_.Start();
   usb_.FindDevice_Timer();
   timer_ = new QTimer(this);
-  connect(timer_, &QTimer::timeout, this, [this] { usb_.FindDevice_Timer(); });
+  connect(timer_, &QTimer::timeout, this, [this] {
+    usb_.FindDevice_Timer();
+    RefreshTrayToolTip();
+  });
   timer_->start(500);
+  RefreshTrayToolTip();
 
   // The engine's changes reach the widgets through the bridge; signals through their pipe.
   if (bridge_.wake_fd() >= 0) {
@@ -236,6 +240,18 @@ void Application::ShowMainWindow() {
   window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
   window_->raise();
   window_->activateWindow();
+}
+
+void Application::RefreshTrayToolTip() {
+  if (tray_ == nullptr) return;
+  const std::string status = table_.status_text();
+  // The controller's, the parallel port's and the recording's problems, each empty while fine.
+  const std::string controller_problem, port_problem, sound_problem;
+  const std::string tip = TrayToolTip(
+      {shared_.EFFECT_ZMU.load(), status, controller_problem, port_problem, sound_problem});
+  if (tip == tray_tool_tip_) return;
+  tray_tool_tip_ = tip;
+  tray_->setToolTip(QString::fromStdString(tip));
 }
 
 void Application::HideMainWindow() {

@@ -69,6 +69,8 @@ class Application : public QObject, private GuiBridge::Consumer {
   void OnGadget(int gadget);
   void OnSignal();
   void OpenViewer(int which);
+  // Sets the tray icon's tool tip from the program's state, when it has changed.
+  void RefreshTrayToolTip();
   bool IsProgramWindow(QObject* object) const;
   // Both ways out end here: exit_usb, the engine stopped, every output off, the lock lamps given
   // back, the library released, the windows and the tray icon gone, the event loop told to end.
@@ -109,6 +111,7 @@ class Application : public QObject, private GuiBridge::Consumer {
   QSocketNotifier* bridge_notifier_ = nullptr;
   QSocketNotifier* signal_notifier_ = nullptr;
   int signal_fd_ = -1;
+  std::string tray_tool_tip_;  // what the tray icon's tool tip says now
 
   int XXX_ = 0, YYY_ = 0;  // the main window's outer frame at start-up
   // Finish() ran: later close events come from Qt, not the user. Atomic for EmergencyStop().

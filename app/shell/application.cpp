@@ -6,10 +6,12 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <cstdlib>
 #include <random>
 
@@ -17,12 +19,23 @@
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
 #include "app/shell/tray_tool_tip.h"
+#include "app/shell/window_layout.h"
+#include "app/shell/window_placement.h"
 #include "presets/settings_file.h"
 
 namespace glimmerix::shell {
 namespace {
 
 std::atomic<Application*> g_running{nullptr};  // the started program, for AtProcessExit
+
+std::vector<ScreenRect> ScreenRects() {
+  std::vector<ScreenRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect g = screen->geometry();
+    screens.push_back({g.x(), g.y(), g.width(), g.height()});
+  }
+  return screens;
+}
 
 }  // namespace
 
@@ -83,9 +96,12 @@ bool Application::Start() {
 
   // Window 0 (hidden) with every control, the tray icon, its menu, the preset list.
   table_.set_observer(&bridge_);
-  window_ = std::make_unique<MainWindow>(table_);
+  // A saved corner that would leave the title bar off every screen (a screen since made smaller
+  // or removed) is brought back; the frame is about a title bar taller than the window inside.
+  const FramePoint corner =
+      PlaceFrame({XXX_, YYY_}, kNarrowWidth, kInnerHeight + kTitleBarHeight, ScreenRects());
+  window_ = std::make_unique<MainWindow>(table_, QPoint(corner.x, corner.y));
   window_->setWindowIcon(AppIcon());
-  window_->move(XXX_, YYY_);
   connect(window_.get(), &MainWindow::gadgetEvent, this, &Application::OnGadget);
   // Minimising hides the window: it comes back through the tray icon, so without a tray it
   // stays minimised in the task bar instead.
@@ -234,8 +250,19 @@ void Application::OnGadget(int g) {
   window_->ShowMode(shared_.EFFECT_ZMU.load());
 }
 
+void Application::KeepMainWindowOnScreen() {
+  // Before the first show the window manager has not told the frame's size yet, and a move would
+  // place the client's corner: start-up has placed it already.
+  if (!window_->testAttribute(Qt::WA_WState_ExplicitShowHide) || !window_->isVisible()) return;
+  const QRect frame = window_->frameGeometry();
+  const FramePoint corner =
+      PlaceFrame({frame.x(), frame.y()}, frame.width(), frame.height(), ScreenRects());
+  if (QPoint(corner.x, corner.y) != frame.topLeft()) window_->move(corner.x, corner.y);
+}
+
 void Application::ShowMainWindow() {
   if (finished_) return;
+  KeepMainWindowOnScreen();
   window_->show();
   window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
   window_->raise();

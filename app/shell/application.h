@@ -71,6 +71,8 @@ class Application : public QObject, private GuiBridge::Consumer {
   void OpenViewer(int which);
   // Sets the tray icon's tool tip from the program's state, when it has changed.
   void RefreshTrayToolTip();
+  // Moves the main window's outer frame back onto a screen when its title bar is off every one.
+  void KeepMainWindowOnScreen();
   bool IsProgramWindow(QObject* object) const;
   // Both ways out end here: exit_usb, the engine stopped, every output off, the lock lamps given
   // back, the library released, the windows and the tray icon gone, the event loop told to end.

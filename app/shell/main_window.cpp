@@ -49,7 +49,7 @@ void ColumnView::paintEvent(QPaintEvent*) {
   painter.drawImage(rect(), image_);
 }
 
-MainWindow::MainWindow(ControlTable& table)
+MainWindow::MainWindow(ControlTable& table, QPoint frame_corner)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
@@ -63,6 +63,7 @@ MainWindow::MainWindow(ControlTable& table)
   setFont(small);
   Create();
   RefreshAll();
+  move(frame_corner);
   winId();
 }
 

@@ -97,9 +97,10 @@ bool Application::Start() {
   // Window 0 (hidden) with every control, the tray icon, its menu, the preset list.
   table_.set_observer(&bridge_);
   // A saved corner that would leave the title bar off every screen (a screen since made smaller
-  // or removed) is brought back; the frame is about a title bar taller than the window inside.
+  // or removed) is brought back, the frame's size estimated as the window manager has not told it.
   const FramePoint corner =
-      PlaceFrame({XXX_, YYY_}, kNarrowWidth, kInnerHeight + kTitleBarHeight, ScreenRects());
+      PlaceFrame({XXX_, YYY_}, kNarrowWidth + 2 * kFrameBorder,
+                 kInnerHeight + kTitleBarHeight + kFrameBorder, ScreenRects());
   window_ = std::make_unique<MainWindow>(table_, QPoint(corner.x, corner.y));
   window_->setWindowIcon(AppIcon());
   connect(window_.get(), &MainWindow::gadgetEvent, this, &Application::OnGadget);

@@ -19,6 +19,7 @@ struct FramePoint {
 // The height of title bar assumed where the window manager has not said yet (openbox's, and about
 // the usual one), and how much of it, across, must lie on one screen for the user to grab it.
 inline constexpr int kTitleBarHeight = 20;
+inline constexpr int kFrameBorder = 1;  // likewise, each side's border
 inline constexpr int kTitleBarGrip = 40;
 
 // The frame's corner to use for a frame of this size whose saved corner is `saved`. The saved

@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <random>
 
+#include "app/settings/settings_store.h"
 #include "app/shell/app_icon.h"
+#include "app/shell/controller_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
 #include "app/shell/tray_tool_tip.h"
@@ -116,6 +118,7 @@ bool Application::Start() {
   menu_ = new QMenu();
   menu_->addAction(QStringLiteral("Open"), this, &Application::ShowMainWindow);
   menu_->addAction(QStringLiteral("Hide"), this, &Application::HideMainWindow);
+  menu_->addAction(QStringLiteral("Controller..."), this, &Application::OpenControllerDialog);
   QMenu* help = menu_->addMenu(QStringLiteral("Help"));
   help->addAction(QStringLiteral("Settings"), this, [this] { OpenViewer(2); });
   help->addAction(QStringLiteral("History"), this, [this] { OpenViewer(3); });
@@ -288,6 +291,29 @@ void Application::HideMainWindow() {
 
 void Application::OpenViewer(int which) {
   if (!finished_) viewers_.Open(which);
+}
+
+void Application::OpenControllerDialog() {
+  if (finished_) return;
+  if (!controller_dialog_) {
+    controller_dialog_ = std::make_unique<ControllerDialog>(
+        table_, shared_, usb_, lpt_.get(), [this](int vid, int pid) { UseController(vid, pid); });
+    controller_dialog_->setWindowIcon(AppIcon());
+  } else {
+    controller_dialog_->Refresh();
+  }
+  controller_dialog_->show();
+  controller_dialog_->raise();
+  controller_dialog_->activateWindow();
+}
+
+void Application::UseController(int vid, int pid) {
+  SettingsStore store(presets_.folder());
+  store.Open("setting.dat");
+  store.WriteNumber("VID", vid);
+  store.WriteNumber("PID", pid);
+  store.Close();
+  usb_.LookFor(vid, pid);
 }
 
 void Application::CloseRequest() {

@@ -217,5 +217,84 @@ TEST_F(Desktop, BrightAndStepReachTheControllerAfterAPresetChangeAndAClickAtTheB
   EXPECT_EQ(run.Value("setting.dat", "Preset"), "B");
 }
 
+TEST_F(Desktop, TheControllerDialogChoosesTheDeviceOrdersTheOutputsAndRunsTheLightTest) {
+  ProgramRun run;
+  // No controller chosen yet and every output on "No", as after a first start.
+  std::vector<std::string> s = {"X_form = 100", "Y_form = 120", "PID = 0", "VID = 0"};
+  for (int n = 1; n <= 18; ++n) s.push_back("OUT" + std::to_string(n) + " = 0");
+  s.push_back("LPT_LED = 1");
+  run.Write("setting.dat", s);
+  const Window w = StartAndShow(run);
+  ASSERT_NE(w, 0u) << run.Read("program.log");
+  Window icon = 0;
+  for (Window t : x.TrayIcons())
+    if (t != w) icon = t;
+  ASSERT_NE(icon, 0u);
+
+  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
+  std::this_thread::sleep_for(500ms);
+  Shell("xdotool key Down Down Down Return");  // "Controller..."
+  Window dialog = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (Window c : x.ProgramWindows())
+          if (x.Title(c) == "Controller" && x.Viewable(c)) dialog = c;
+        return dialog != 0;
+      },
+      5s));
+  Shell("xdotool windowactivate --sync " + std::to_string(dialog) + " 2>/dev/null");
+  std::this_thread::sleep_for(300ms);
+
+  // The fake controller is the only device, listed first and picked: "Use this controller".
+  Shell("xdotool key alt+u");
+  EXPECT_TRUE(WaitFor([&] { return run.Value("setting.dat", "VID") == std::to_string(kVid); }, 3s));
+  EXPECT_EQ(run.Value("setting.dat", "PID"), std::to_string(kPid));
+  ASSERT_TRUE(WaitFor([&] { return run.Reports().size() >= 12; }, 3s)) << "the controller opened";
+  if (const char* shots = std::getenv("GLIMMERIX_TEST_SHOTS"))
+    Shell("import -window " + std::to_string(dialog) + " '" + shots + "/controller-dialog.png'");
+
+  // "Outputs 1 to 18 in order", then "Light test": output n lights with channel n alone, then
+  // all, then none, and no pass of the engine comes between.
+  Shell("xdotool key alt+o");
+  std::this_thread::sleep_for(200ms);
+  const std::size_t mark = run.Reports().size() / 2;
+  const std::size_t lpt_mark = run.LptWrites().size();
+  Shell("xdotool key alt+l");
+  const std::vector<int> alone = {0x81, 0x82, 0x84, 0x88, 0x90, 0xA0, 0x60, 0x48, 0x42,
+                                  0x41, 0x50, 0x44, 0x20, 0x10, 0x08, 0x04, 0x01, 0x02};
+  std::vector<int> expected;
+  for (int i = 0; i < 18; ++i) {
+    const int group = i < 6 ? 2 : i < 12 ? 1 : 0;
+    for (int g : {0, 1, 2}) expected.push_back(g == group ? alone[i] : 0x40 * g);
+  }
+  for (int c : {0x3F, 0x7F, 0xBF, 0x00, 0x40, 0x80}) expected.push_back(c);
+  EXPECT_TRUE(WaitFor([&] { return Contains(CommandsFrom(run, mark), expected); }, 10s));
+  // Afterwards the engine sends again, Bright and Step first among its settings.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto after = CommandsFrom(run, mark);
+        const auto end = std::search(after.begin(), after.end(), expected.begin(), expected.end());
+        return end != after.end() &&
+               std::find_if(end + static_cast<long>(expected.size()), after.end(),
+                            [](int c) { return (c & 0xF0) == 0xC0; }) != after.end();
+      },
+      2s));
+  // The parallel port: channel 4 on data bit 0, everything on, then off.
+  const auto lpt = run.LptWrites();
+  const std::vector<std::pair<int, int>> lpt_after(lpt.begin() + static_cast<long>(lpt_mark),
+                                                   lpt.end());
+  const std::vector<std::pair<int, int>> ch4 = {{0x378, 0x01}, {0x37A, 0x0B}};
+  const std::vector<std::pair<int, int>> all = {{0x378, 0xFF}, {0x37A, 0x04}};
+  EXPECT_NE(std::search(lpt_after.begin(), lpt_after.end(), ch4.begin(), ch4.end()),
+            lpt_after.end());
+  EXPECT_NE(std::search(lpt_after.begin(), lpt_after.end(), all.begin(), all.end()),
+            lpt_after.end());
+
+  Close(run, w);
+  EXPECT_EQ(run.Value("setting.dat", "OUT1"), "1");
+  EXPECT_EQ(run.Value("setting.dat", "OUT18"), "18");
+  EXPECT_EQ(run.Value("setting.dat", "VID"), std::to_string(kVid));
+}
+
 }  // namespace
 }  // namespace glimmerix::e2e

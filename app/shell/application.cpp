@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 
@@ -29,6 +30,9 @@ namespace glimmerix::shell {
 namespace {
 
 std::atomic<Application*> g_running{nullptr};  // the started program, for AtProcessExit
+
+// Time given the window manager to frame a window shown again before its frame is looked at.
+constexpr int kFrameSettleMs = 200;
 
 std::vector<ScreenRect> ScreenRects() {
   std::vector<ScreenRect> screens;
@@ -255,28 +259,32 @@ void Application::OnGadget(int g) {
 }
 
 void Application::KeepMainWindowOnScreen() {
-  // Before the first show the window manager has not told the frame's size yet, and a move would
-  // place the client's corner: start-up has placed it already.
-  if (!window_->testAttribute(Qt::WA_WState_ExplicitShowHide) || !window_->isVisible()) return;
+  // Only a window on the screen has a frame whose size the window manager has told; a move then
+  // places the frame's corner.
+  if (finished_ || !window_->isVisible()) return;
+  // The frame's size may still be unknown (a slow window manager): then it is estimated.
   const QRect frame = window_->frameGeometry();
-  const FramePoint corner =
-      PlaceFrame({frame.x(), frame.y()}, frame.width(), frame.height(), ScreenRects());
+  const int width = std::max(frame.width(), window_->width() + 2 * kFrameBorder);
+  const int height = std::max(frame.height(), window_->height() + kTitleBarHeight + kFrameBorder);
+  const FramePoint corner = PlaceFrame({frame.x(), frame.y()}, width, height, ScreenRects());
   if (QPoint(corner.x, corner.y) != frame.topLeft()) window_->move(corner.x, corner.y);
 }
 
 void Application::ShowMainWindow() {
   if (finished_) return;
-  KeepMainWindowOnScreen();
   window_->show();
   window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
   window_->raise();
   window_->activateWindow();
+  // Once the window manager has framed it (again).
+  QTimer::singleShot(kFrameSettleMs, this, [this] { KeepMainWindowOnScreen(); });
 }
 
 void Application::RefreshTrayToolTip() {
   if (tray_ == nullptr) return;
   const std::string status = table_.status_text();
-  // The controller's, the parallel port's and the recording's problems, each empty while fine.
+  // The controller's, the parallel port's and the recording's problems, each empty while fine:
+  // usb_.problem(), lpt_->problem() and capture_.problem() belong here.
   const std::string controller_problem, port_problem, sound_problem;
   const std::string tip = TrayToolTip(
       {shared_.EFFECT_ZMU.load(), status, controller_problem, port_problem, sound_problem});

@@ -75,7 +75,8 @@ class Application : public QObject, private GuiBridge::Consumer {
   void UseController(int vid, int pid);
   // Sets the tray icon's tool tip from the program's state, when it has changed.
   void RefreshTrayToolTip();
-  // Moves the main window's outer frame back onto a screen when its title bar is off every one.
+  // Moves the shown main window's outer frame back onto a screen when its title bar is off every
+  // one.
   void KeepMainWindowOnScreen();
   bool IsProgramWindow(QObject* object) const;
   // Both ways out end here: exit_usb, the engine stopped, every output off, the lock lamps given

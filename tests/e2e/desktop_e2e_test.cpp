@@ -164,6 +164,24 @@ TEST_F(Desktop, WithoutAPositionAtTheTopLeftAndAStrayOneBroughtBackOnScreen) {
   EXPECT_EQ(frame.y(), 300);
   EXPECT_GE(frame.x(), 0);
   EXPECT_LE(client.right(), 1279) << "the whole window is back on the screen";
+
+  // Moved off the screen while it runs (openbox leaves a corner of it on the screen), hidden,
+  // shown again from the tray: back again.
+  Shell("xdotool windowmove " + std::to_string(w) + " 2000 500");
+  ASSERT_TRUE(WaitFor([&] { return FrameCorner(w).x() > 1280 - 40; }, 3s));
+  Window icon = 0;
+  for (Window t : x.TrayIcons())
+    if (t != w) icon = t;
+  ASSERT_NE(icon, 0u);
+  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
+  std::this_thread::sleep_for(500ms);
+  Shell("xdotool key Down Down Return");  // "Hide"
+  ASSERT_TRUE(WaitFor([&] { return !x.Viewable(w); }, 3s));
+  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 1");
+  ASSERT_TRUE(WaitFor([&] { return x.Viewable(w); }, 3s));
+  const QPoint back = SettledFrame(w);
+  EXPECT_LE(back.x() + 182, 1280);
+  EXPECT_EQ(back.y(), 500);
   Close(run, w);
 }
 

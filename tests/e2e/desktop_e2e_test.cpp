@@ -100,6 +100,20 @@ class Desktop : public ::testing::Test {
     return 0;
   }
 
+  // The tray icon of the program whose main window is w (framed, w looks like one too).
+  Window TrayIcon(Window w) {
+    for (Window t : x.TrayIcons())
+      if (t != w) return t;
+    return 0;
+  }
+
+  // Opens the tray menu and picks an item with the keyboard.
+  void PickFromMenu(Window icon, const std::string& keys) {
+    Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
+    std::this_thread::sleep_for(500ms);
+    Shell("xdotool key " + keys);
+  }
+
   // Waits for the frame to settle where the window manager put it.
   QPoint SettledFrame(Window w) {
     QPoint last = FrameCorner(w);
@@ -169,13 +183,9 @@ TEST_F(Desktop, WithoutAPositionAtTheTopLeftAndAStrayOneBroughtBackOnScreen) {
   // shown again from the tray: back again.
   Shell("xdotool windowmove " + std::to_string(w) + " 2000 500");
   ASSERT_TRUE(WaitFor([&] { return FrameCorner(w).x() > 1280 - 40; }, 3s));
-  Window icon = 0;
-  for (Window t : x.TrayIcons())
-    if (t != w) icon = t;
+  const Window icon = TrayIcon(w);
   ASSERT_NE(icon, 0u);
-  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
-  std::this_thread::sleep_for(500ms);
-  Shell("xdotool key Down Down Return");  // "Hide"
+  PickFromMenu(icon, "Down Down Return");  // "Hide"
   ASSERT_TRUE(WaitFor([&] { return !x.Viewable(w); }, 3s));
   Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 1");
   ASSERT_TRUE(WaitFor([&] { return x.Viewable(w); }, 3s));
@@ -244,14 +254,9 @@ TEST_F(Desktop, TheControllerDialogChoosesTheDeviceOrdersTheOutputsAndRunsTheLig
   run.Write("setting.dat", s);
   const Window w = StartAndShow(run);
   ASSERT_NE(w, 0u) << run.Read("program.log");
-  Window icon = 0;
-  for (Window t : x.TrayIcons())
-    if (t != w) icon = t;
+  const Window icon = TrayIcon(w);
   ASSERT_NE(icon, 0u);
-
-  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
-  std::this_thread::sleep_for(500ms);
-  Shell("xdotool key Down Down Down Return");  // "Controller..."
+  PickFromMenu(icon, "Down Down Down Return");  // "Controller..."
   Window dialog = 0;
   ASSERT_TRUE(WaitFor(
       [&] {

@@ -49,7 +49,7 @@ ControllerDialog::ControllerDialog(ControlTable& controls, EngineShared& shared,
   rule_->setReadOnly(true);
   rule_->setMinimumWidth(
       rule_->fontMetrics().horizontalAdvance(QString::fromStdString(UdevRuleLine(0xFFFF, 0xFFFF))) +
-      16);
+      48);
   layout->addWidget(rule_);
 
   auto* row = new QHBoxLayout;

@@ -113,7 +113,7 @@ void Engine::RunPass() {
   OUT_C_ = packed.OUT_C;
   OUT_B_ = packed.OUT_B;
   OUT_D_ = packed.OUT_D;
-  if (shared_.exit_usb.load() == 0) SendPorts();
+  if (shared_.exit_usb.load() == 0 && !shared_.output_paused.load()) SendPorts();
   shared_.QWERTY.store(controls_.value(gadget::kLevelBar));
   WatchHotKeys();
   if (ports_.columns) ports_.columns->PassEnded();

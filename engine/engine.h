@@ -33,8 +33,12 @@ struct EngineShared {
   std::atomic<int> EFFECT_ZMU{kModeNone};  // mode; written by the GUI thread and presets only
   std::atomic<int> flag_bright{0};         // 1: the next pass sends Bright and Step
   std::atomic<int> exit_usb{0};            // 1: closing, the engine sends nothing more
-  std::atomic<int> QWERTY{0};              // the engine's copy of the Level bar, end of each pass
-  std::atomic<int> qqqqqq{0};              // the engine's copy of the AGC bar, every pass
+  // True while another party (the controller dialog's light test) drives the controller and the
+  // parallel port: passes go on deciding and drawing but send nothing, and a raised flag_bright
+  // waits for the first pass after the pause.
+  std::atomic<bool> output_paused{false};
+  std::atomic<int> QWERTY{0};  // the engine's copy of the Level bar, end of each pass
+  std::atomic<int> qqqqqq{0};  // the engine's copy of the AGC bar, every pass
 };
 
 // Told after each column is drawn, on the engine thread; must not block or allocate. PassBegins

@@ -25,11 +25,6 @@ namespace {
 std::mutex root_mutex;  // guards root
 std::string root;       // prefix of /sys and /dev paths; empty for the real system
 
-std::string Root() {
-  std::lock_guard lock(root_mutex);
-  return root;
-}
-
 struct Ids {
   unsigned vendor = 0;
   unsigned product = 0;
@@ -123,10 +118,14 @@ unsigned ReadVersion(const std::string& device_link, const std::string& prefix) 
   }
 }
 
+std::string DeviceFolder(const std::string& prefix, int n) {
+  return prefix + "/sys/class/hidraw/hidraw" + std::to_string(n) + "/device";
+}
+
 // Whether interface n's attributes can be read and match. The version is looked up only when a
 // particular one is wanted.
 bool Matches(const std::string& prefix, int n, int product, int vendor, int version) {
-  const std::string device = prefix + "/sys/class/hidraw/hidraw" + std::to_string(n) + "/device";
+  const std::string device = DeviceFolder(prefix, n);
   const auto ids = ReadIds(device + "/uevent");
   if (!ids || ids->product != (static_cast<unsigned>(product) & 0xFFFF) ||
       ids->vendor != (static_cast<unsigned>(vendor) & 0xFFFF))
@@ -204,9 +203,8 @@ void HidAccess_Init() {
 }
 
 int HidAccess_DeviceExists(int product, int vendor, int version, int index) {
-  const std::string prefix = Root();
-  std::vector<int> interfaces = ListInterfaces(prefix);
-  if (interfaces.size() > kHidMaxInterfaces) interfaces.resize(kHidMaxInterfaces);
+  const std::string prefix = HidAccess_Root();
+  const std::vector<int> interfaces = HidAccess_Interfaces();
   unsigned counter = 0;  // matches so far, 16 bits wide
   for (int n : interfaces) {
     struct stat st;
@@ -223,9 +221,8 @@ int HidAccess_DeviceExists(int product, int vendor, int version, int index) {
 
 HidHandle HidAccess_OpenDevice(int product, int vendor, int version, int index,
                                HidOpenFailure* failure, std::string* node) {
-  const std::string prefix = Root();
-  std::vector<int> interfaces = ListInterfaces(prefix);
-  if (interfaces.size() > kHidMaxInterfaces) interfaces.resize(kHidMaxInterfaces);
+  const std::string prefix = HidAccess_Root();
+  const std::vector<int> interfaces = HidAccess_Interfaces();
   unsigned counter = 0;
   for (int n : interfaces) {
     if (!Matches(prefix, n, product, vendor, version)) continue;
@@ -289,6 +286,29 @@ int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error
 int HidAccess_Close(HidHandle handle) {
   if (handle == 0) return 0;
   return close(handle);
+}
+
+std::string HidAccess_Root() {
+  std::lock_guard lock(root_mutex);
+  return root;
+}
+
+std::vector<int> HidAccess_Interfaces() {
+  std::vector<int> interfaces = ListInterfaces(HidAccess_Root());
+  if (interfaces.size() > kHidMaxInterfaces) interfaces.resize(kHidMaxInterfaces);
+  return interfaces;
+}
+
+std::string HidAccess_DeviceFolder(int n) {
+  return DeviceFolder(HidAccess_Root(), n);
+}
+
+bool HidAccess_ReadIds(int n, unsigned* vendor, unsigned* product) {
+  const auto ids = ReadIds(HidAccess_DeviceFolder(n) + "/uevent");
+  if (!ids) return false;
+  *vendor = ids->vendor;
+  *product = ids->product;
+  return true;
 }
 
 }  // namespace glimmerix

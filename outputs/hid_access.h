@@ -25,6 +25,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace glimmerix {
 
@@ -73,5 +74,14 @@ int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error
 
 // Closes a handle: 0 for a zero handle (nothing done), else close()'s result.
 int HidAccess_Close(HidHandle handle);
+
+// For listing the interfaces (hid_devices.h): the root prefix in force (empty for the real
+// system), the hidrawN numbers a search examines, in order, and one interface's HID device
+// folder ($ROOT/sys/class/hidraw/hidrawN/device) and vendor and product identifiers (false when
+// its uevent has no readable HID_ID).
+std::string HidAccess_Root();
+std::vector<int> HidAccess_Interfaces();
+std::string HidAccess_DeviceFolder(int n);
+bool HidAccess_ReadIds(int n, unsigned* vendor, unsigned* product);
 
 }  // namespace glimmerix

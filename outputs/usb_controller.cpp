@@ -200,6 +200,13 @@ void UsbController::CheckAnswering() {
   }
 }
 
+void UsbController::LookFor(int vid, int pid) {
+  USB_VID.store(vid);
+  USB_PID.store(pid);
+  if (Old_Test == 1) Lose();
+  FindDevice_Timer();
+}
+
 void UsbController::Lose() {
   Old_Test = 0;
   CloseHandle();

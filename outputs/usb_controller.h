@@ -89,6 +89,11 @@ class UsbController : public UsbPort {
   // gone counts as a loss, so a controller that is back by the next check is reopened. Returns 0.
   int FindDevice_Timer();
 
+  // Looks for the controller with these identifiers from now on (main thread): a device open
+  // under the old ones is let go, and one present under the new ones is opened at once, Bright and
+  // Step raised for it.
+  void LookFor(int vid, int pid);
+
   // Queues OutBytes(0) and OutBytes(1) as one 2-byte report, if a device is open. Returns 0.
   int SendDevice();
 

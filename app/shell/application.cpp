@@ -6,23 +6,42 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 
 #include "app/settings/settings_store.h"
 #include "app/shell/app_icon.h"
+#include "app/shell/controller_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
+#include "app/shell/tray_tool_tip.h"
+#include "app/shell/window_layout.h"
+#include "app/shell/window_placement.h"
 #include "presets/settings_file.h"
 
 namespace glimmerix::shell {
 namespace {
 
 std::atomic<Application*> g_running{nullptr};  // the started program, for AtProcessExit
+
+// Time given the window manager to frame a window shown again before its frame is looked at.
+constexpr int kFrameSettleMs = 200;
+
+std::vector<ScreenRect> ScreenRects() {
+  std::vector<ScreenRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect g = screen->geometry();
+    screens.push_back({g.x(), g.y(), g.width(), g.height()});
+  }
+  return screens;
+}
 
 }  // namespace
 
@@ -87,9 +106,13 @@ bool Application::Start() {
 
   // Window 0 (hidden) with every control, the tray icon, its menu, the preset list.
   table_.set_observer(&bridge_);
-  window_ = std::make_unique<MainWindow>(table_);
+  // A saved corner that would leave the title bar off every screen (a screen since made smaller
+  // or removed) is brought back, the frame's size estimated as the window manager has not told it.
+  const FramePoint corner =
+      PlaceFrame({XXX_, YYY_}, kNarrowWidth + 2 * kFrameBorder,
+                 kInnerHeight + kTitleBarHeight + kFrameBorder, ScreenRects());
+  window_ = std::make_unique<MainWindow>(table_, QPoint(corner.x, corner.y));
   window_->setWindowIcon(AppIcon());
-  window_->move(XXX_, YYY_);
   connect(window_.get(), &MainWindow::gadgetEvent, this, &Application::OnGadget);
   // Minimising hides the window: it comes back through the tray icon, so without a tray it
   // stays minimised in the task bar instead.
@@ -103,6 +126,7 @@ bool Application::Start() {
   menu_ = new QMenu();
   menu_->addAction(QStringLiteral("Open"), this, &Application::ShowMainWindow);
   menu_->addAction(QStringLiteral("Hide"), this, &Application::HideMainWindow);
+  menu_->addAction(QStringLiteral("Controller..."), this, &Application::OpenControllerDialog);
   QMenu* help = menu_->addMenu(QStringLiteral("Help"));
   help->addAction(QStringLiteral("Settings"), this, [this] { OpenViewer(2); });
   help->addAction(QStringLiteral("History"), this, [this] { OpenViewer(3); });
@@ -113,7 +137,6 @@ bool Application::Start() {
   // Headless there is no tray to show an icon in.
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
     tray_ = new QSystemTrayIcon(AppIcon());
-    tray_->setToolTip(QStringLiteral("Glimmerix"));
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
       if (r == QSystemTrayIcon::Trigger) ShowMainWindow();
     });
@@ -137,8 +160,10 @@ bool Application::Start() {
   connect(timer_, &QTimer::timeout, this, [this] {
     usb_.FindDevice_Timer();
     lpt_->SayProblemOnce();
+    RefreshTrayToolTip();
   });
   timer_->start(500);
+  RefreshTrayToolTip();
 
   // The engine's changes reach the widgets through the bridge; signals through their pipe.
   if (bridge_.wake_fd() >= 0) {
@@ -238,11 +263,25 @@ void Application::OnGadget(int g) {
       break;
     case gadget::kPresetList:
       presets_.SelectPreset();
+      // The preset's Bright and Step reach the controller with the next pass, not only the bars.
+      shared_.flag_bright.store(1);
       break;
     default:
       break;
   }
   window_->ShowMode(shared_.EFFECT_ZMU.load());
+}
+
+void Application::KeepMainWindowOnScreen() {
+  // Only a window on the screen has a frame whose size the window manager has told; a move then
+  // places the frame's corner.
+  if (finished_ || !window_->isVisible()) return;
+  // The frame's size may still be unknown (a slow window manager): then it is estimated.
+  const QRect frame = window_->frameGeometry();
+  const int width = std::max(frame.width(), window_->width() + 2 * kFrameBorder);
+  const int height = std::max(frame.height(), window_->height() + kTitleBarHeight + kFrameBorder);
+  const FramePoint corner = PlaceFrame({frame.x(), frame.y()}, width, height, ScreenRects());
+  if (QPoint(corner.x, corner.y) != frame.topLeft()) window_->move(corner.x, corner.y);
 }
 
 void Application::ShowMainWindow() {
@@ -251,6 +290,19 @@ void Application::ShowMainWindow() {
   window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
   window_->raise();
   window_->activateWindow();
+  // Once the window manager has framed it (again).
+  QTimer::singleShot(kFrameSettleMs, this, [this] { KeepMainWindowOnScreen(); });
+}
+
+void Application::RefreshTrayToolTip() {
+  if (tray_ == nullptr) return;
+  const std::string status = table_.status_text();
+  const std::string tip = TrayToolTip({shared_.EFFECT_ZMU.load(), status, usb_.problem(),
+                                       lpt_ ? lpt_->problem() : std::string(),
+                                       std::string()});
+  if (tip == tray_tool_tip_) return;
+  tray_tool_tip_ = tip;
+  tray_->setToolTip(QString::fromStdString(tip));
 }
 
 void Application::HideMainWindow() {
@@ -259,6 +311,29 @@ void Application::HideMainWindow() {
 
 void Application::OpenViewer(int which) {
   if (!finished_) viewers_.Open(which);
+}
+
+void Application::OpenControllerDialog() {
+  if (finished_) return;
+  if (!controller_dialog_) {
+    controller_dialog_ = std::make_unique<ControllerDialog>(
+        table_, shared_, usb_, lpt_.get(), [this](int vid, int pid) { UseController(vid, pid); });
+    controller_dialog_->setWindowIcon(AppIcon());
+  } else {
+    controller_dialog_->Refresh();
+  }
+  controller_dialog_->show();
+  controller_dialog_->raise();
+  controller_dialog_->activateWindow();
+}
+
+void Application::UseController(int vid, int pid) {
+  SettingsStore store(presets_.folder());
+  store.Open("setting.dat");
+  store.WriteNumber("VID", vid);
+  store.WriteNumber("PID", pid);
+  store.Close();
+  usb_.LookFor(vid, pid);
 }
 
 void Application::CloseRequest() {

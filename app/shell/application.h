@@ -34,6 +34,7 @@ class QWidget;
 
 namespace glimmerix::shell {
 
+class ControllerDialog;
 class MainWindow;
 class ShowRequests;
 
@@ -71,6 +72,14 @@ class Application : public QObject, private GuiBridge::Consumer {
   void OnGadget(int gadget);
   void OnSignal();
   void OpenViewer(int which);
+  void OpenControllerDialog();
+  // The user chose the controller with these identifiers: saved as VID and PID, and looked for.
+  void UseController(int vid, int pid);
+  // Sets the tray icon's tool tip from the program's state, when it has changed.
+  void RefreshTrayToolTip();
+  // Moves the shown main window's outer frame back onto a screen when its title bar is off every
+  // one.
+  void KeepMainWindowOnScreen();
   bool IsProgramWindow(QObject* object) const;
   // Both ways out end here: exit_usb, the engine stopped, every output off, the lock lamps given
   // back, the library released, the windows and the tray icon gone, the event loop told to end.
@@ -103,16 +112,18 @@ class Application : public QObject, private GuiBridge::Consumer {
   std::unique_ptr<Engine> engine_;
   std::jthread engine_thread_;
 
-  std::unique_ptr<MainWindow> window_;  // window 0
-  DocumentViewers viewers_;             // windows 1 to 3
-  QSystemTrayIcon* tray_ = nullptr;     // tray icon 25
-  QMenu* menu_ = nullptr;               // pop-up menu 26
-  QTimer* timer_ = nullptr;             // timer 2
+  std::unique_ptr<MainWindow> window_;                   // window 0
+  DocumentViewers viewers_;                              // windows 1 to 3
+  std::unique_ptr<ControllerDialog> controller_dialog_;  // made when first opened
+  QSystemTrayIcon* tray_ = nullptr;                      // tray icon 25
+  QMenu* menu_ = nullptr;                                // pop-up menu 26
+  QTimer* timer_ = nullptr;                              // timer 2
   QSocketNotifier* bridge_notifier_ = nullptr;
   QSocketNotifier* signal_notifier_ = nullptr;
   int signal_fd_ = -1;
   ShowRequests* show_requests_ = nullptr;
   QSocketNotifier* show_notifier_ = nullptr;
+  std::string tray_tool_tip_;  // what the tray icon's tool tip says now
 
   int XXX_ = 0, YYY_ = 0;  // the main window's outer frame at start-up
   // Finish() ran: later close events come from Qt, not the user. Atomic for EmergencyStop().

@@ -49,7 +49,7 @@ void ColumnView::paintEvent(QPaintEvent*) {
   painter.drawImage(rect(), image_);
 }
 
-MainWindow::MainWindow(ControlTable& table)
+MainWindow::MainWindow(ControlTable& table, QPoint frame_corner)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
@@ -63,6 +63,7 @@ MainWindow::MainWindow(ControlTable& table)
   setFont(small);
   Create();
   RefreshAll();
+  move(frame_corner);
   winId();
 }
 
@@ -100,7 +101,18 @@ void MainWindow::Create() {
         bar->setRange(range.lowest(), range.highest());
         bar->setPageStep(range.page);
         bar->setSingleStep(1);
-        connect(bar, &QScrollBar::valueChanged, this, [this, g](int value) {
+        // Bright and Step count every user event, an arrow pressed at the bar's end included,
+        // where the value stays and valueChanged never comes. The action has put its value in
+        // the table already, so the valueChanged that follows it is not a second event.
+        const bool every_action = g == gadget::kBrightBar || g == gadget::kStepBar;
+        if (every_action) {
+          connect(bar, &QAbstractSlider::actionTriggered, this, [this, g, bar] {
+            table_.set_value(g, bar->sliderPosition());
+            emit gadgetEvent(g);
+          });
+        }
+        connect(bar, &QScrollBar::valueChanged, this, [this, g, every_action](int value) {
+          if (every_action && table_.value(g) == value) return;
           table_.set_value(g, value);
           emit gadgetEvent(g);
         });

@@ -40,9 +40,11 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  // The table must outlive the window. The window is created hidden, narrow (180 x 243), with
-  // its X window made at once so a close request reaches it even before it was ever shown.
-  explicit MainWindow(ControlTable& table);
+  // The table must outlive the window. The window is created hidden, narrow (180 x 243), its
+  // outer frame's corner at frame_corner, with its X window made at once so a close request
+  // reaches it even before it was ever shown. The position is given before the X window exists
+  // because only then does the window manager learn that it is the frame's corner.
+  explicit MainWindow(ControlTable& table, QPoint frame_corner = {});
 
   // Brings the widget of one gadget (or all of them) up to date from the table.
   void Refresh(int gadget);

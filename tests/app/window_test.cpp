@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <set>
 
 #include "app/shell/main_window.h"
@@ -187,6 +188,43 @@ TEST(MainWindow, TheUsersChangesGoIntoTheTableThenRaiseTheirGadgetsEvent) {
   EXPECT_EQ(events[1][0].toInt(), gadget::kLptCheck);
   EXPECT_EQ(events[2][0].toInt(), gadget::kRndButton);
   EXPECT_EQ(events[3][0].toInt(), gadget::kFirstOutputList + 3);
+}
+
+TEST(MainWindow, EveryActionOnBrightAndStepIsAnEventEvenAtTheBarsEnd) {
+  ControlTable table;
+  MainWindow window(table);
+  QSignalSpy events(&window, &MainWindow::gadgetEvent);
+  auto* bright = qobject_cast<QScrollBar*>(window.widget(gadget::kBrightBar));
+  auto* step = qobject_cast<QScrollBar*>(window.widget(gadget::kStepBar));
+
+  // A click on the right arrow of a bar already at its end: no value change, still an event.
+  bright->setValue(bright->maximum());
+  table.set_value(gadget::kBrightBar, bright->maximum());
+  events.clear();
+  window.show();
+  const QPoint right_arrow(bright->width() - 3, bright->height() / 2);
+  QTest::mouseClick(bright, Qt::LeftButton, {}, right_arrow);
+  ASSERT_EQ(events.count(), 1);
+  EXPECT_EQ(events[0][0].toInt(), gadget::kBrightBar);
+  EXPECT_EQ(table.value(gadget::kBrightBar), 15);
+
+  // One step that changes the value is one event, not two, and the table follows.
+  step->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  ASSERT_EQ(events.count(), 2);
+  EXPECT_EQ(events[1][0].toInt(), gadget::kStepBar);
+  EXPECT_EQ(table.value(gadget::kStepBar), step->value());
+
+  // A value set without an action (the bar's "Scroll here") is still the user's change.
+  step->setValue(200);
+  ASSERT_EQ(events.count(), 3);
+  EXPECT_EQ(table.value(gadget::kStepBar), 200);
+
+  // The other bars keep to real changes: a Level bar at its end gives no event.
+  auto* level = qobject_cast<QScrollBar*>(window.widget(gadget::kLevelBar));
+  level->setValue(level->minimum());
+  events.clear();
+  level->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(events.count(), 0);
 }
 
 TEST(MainWindow, OnlyTheModeInForceIsPressedIn) {

@@ -1,0 +1,41 @@
+#include "app/shell/tray_tool_tip.h"
+
+namespace glimmerix::shell {
+namespace {
+
+std::string_view Trimmed(std::string_view s) {
+  constexpr std::string_view kSpace = " \t\r\n";
+  const auto first = s.find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(kSpace) - first + 1);
+}
+
+std::string_view ModeName(int mode) {
+  switch (mode) {
+    case 1:
+      return "Manual";
+    case 2:
+      return "Auto";
+    case 3:
+      return "Rnd";
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+std::string TrayToolTip(const TrayState& state) {
+  std::string tip = "Glimmerix";
+  for (std::string_view part :
+       {ModeName(state.mode), state.controller_status, state.controller_problem, state.port_problem,
+        state.sound_problem}) {
+    part = Trimmed(part);
+    if (part.empty()) continue;
+    tip += " - ";
+    tip += part;
+  }
+  return tip;
+}
+
+}  // namespace glimmerix::shell

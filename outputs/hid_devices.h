@@ -1,0 +1,32 @@
+// What the controller dialog lists: every HID interface the program can see, whether it can be
+// opened, and the udev rule line that would let the logged-in user open it.
+//
+// Interfaces are those a search examines (hid_access.h: /sys/class/hidraw under
+// GLIMMERIX_HID_ROOT), in the order of N. Main thread (it opens and closes device nodes).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace glimmerix {
+
+struct HidDeviceInfo {
+  int number = 0;        // N of hidrawN
+  bool has_ids = false;  // the uevent's HID_ID was readable; vendor and product are 0 otherwise
+  unsigned vendor = 0;
+  unsigned product = 0;
+  std::string name;       // HID_NAME of the uevent, empty when it has none
+  std::string node;       // the device node's path
+  bool can_open = false;  // opened for reading and writing (and closed again) just now
+  std::string reason;     // why it cannot be opened (the system's error text), else empty
+};
+
+std::vector<HidDeviceInfo> ListHidDevices();
+
+// The rule line of packaging/udev/70-glimmerix.rules for these identifiers (the low 16 bits,
+// four lower-case hexadecimal digits), e.g.
+// KERNEL=="hidraw*", SUBSYSTEM=="hidraw", ATTRS{idVendor}=="1209", ATTRS{idProduct}=="c0de",
+// TAG+="uaccess"
+std::string UdevRuleLine(unsigned vendor, unsigned product);
+
+}  // namespace glimmerix

@@ -91,7 +91,8 @@ class StderrToFile {
 // How often needle occurs in text.
 int Occurrences(const std::string& text, const std::string& needle);
 
-// A HOME of its own whose .asoundrc holds config (ALSA reads it once per process).
+// A HOME of its own whose .asoundrc holds config (ALSA reads it once per process), until
+// destroyed.
 class AlsaHome {
  public:
   explicit AlsaHome(const std::string& config);
@@ -100,7 +101,8 @@ class AlsaHome {
   AlsaHome& operator=(const AlsaHome&) = delete;
 
  private:
-  std::string dir_;
+  std::string dir_, saved_home_;
+  bool had_home_ = false;
 };
 
 }  // namespace glimmerix::testing

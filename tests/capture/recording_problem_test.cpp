@@ -1,11 +1,6 @@
 // What keeps the lights dark is told: no sound server, a recording device that does not start,
 // only silence; and no sound server, however stuck, holds up the end of the program.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,70 +33,29 @@ std::chrono::milliseconds Since(std::chrono::steady_clock::time_point start) {
 }
 
 // A server that takes the connection and never answers blocks PortAudio's open for good (ALSA's
-// pulse plug-in has no timeout). The stuck open is told once, and a process that records through
-// it still ends at once: run as a child process, so a hang is seen and ended here.
-TEST(StuckSoundServer, TheStuckOpenIsToldOnceAndTheProcessEndsWithinTwoSeconds) {
+// pulse plug-in has no timeout): the stuck open is told once, PortAudio is not tried again while it
+// stays stuck, and Stop() does not wait for it. (The program's own end: tests/e2e.)
+TEST(StuckSoundServer, TheStuckOpenIsToldOnceAndStopDoesNotWaitForIt) {
   testing::StuckSoundServer server;
   ASSERT_TRUE(server.listening());
-  const std::string errors = testing::WriteRawSamples({});
-  int report[2];
-  ASSERT_EQ(pipe(report), 0);
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(report[0]);
-    const int fd = open(errors.c_str(), O_WRONLY | O_APPEND);
-    dup2(fd, 2);
-    testing::AlsaHome home(kAlsaThroughPulse);
-    setenv("PULSE_SERVER", server.address().c_str(), 1);
-    {
-      AudioCapture capture;
-      capture.Start();
-      WaitFor([&] { return capture.problem_kind() == AudioCapture::Problem::kDeviceDoesNotStart; },
-              20s);
-      // A few more tries of the sound server while PortAudio stays stuck.
-      std::this_thread::sleep_for(4s);
-      const std::string line =
-          capture.problem() + "|" + std::to_string(capture.fallback_tries()) + "\n";
-      if (write(report[1], line.data(), line.size()) < 0) _exit(3);
-    }
-    std::exit(0);  // the stuck open's thread is still in PortAudio
-  }
-  close(report[1]);
-  std::string line;
-  pollfd wait_for_line{report[0], POLLIN, 0};
-  char buffer[256];
-  while (line.find('\n') == std::string::npos && poll(&wait_for_line, 1, 40000) > 0) {
-    const ssize_t n = read(report[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    line.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(report[0]);
-  const auto ending = std::chrono::steady_clock::now();
-  int status = 0;
-  pid_t ended = 0;
-  WaitFor([&] { return (ended = waitpid(child, &status, WNOHANG)) != 0; }, 5s);
-  const auto took = Since(ending);
-  if (ended == 0) {
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-  }
-  std::FILE* file = std::fopen(errors.c_str(), "r");
-  std::string text;
-  for (int c; file && (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  if (file) std::fclose(file);
-  std::remove(errors.c_str());
-
-  EXPECT_EQ(line, "the recording device does not start|1\n");
-  ASSERT_NE(ended, 0) << "the process did not end within 5 s";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-  EXPECT_LT(took, 2s);
-  std::printf("process ended %lld ms after leaving the recording\n",
-              static_cast<long long>(took.count()));
+  testing::StderrToFile errors;
+  testing::AlsaHome home(kAlsaThroughPulse);
+  setenv("PULSE_SERVER", server.address().c_str(), 1);
+  AudioCapture capture;
+  capture.Start();
+  EXPECT_LT(WaitFor([&] { return capture.problem() == "no sound server"; }, 5s), 5s);
+  EXPECT_LT(
+      WaitFor([&] { return capture.problem() == "the recording device does not start"; }, 10s),
+      10s);
+  std::this_thread::sleep_for(4s);  // more tries of the sound server; PortAudio stays stuck
+  EXPECT_EQ(capture.problem(), "the recording device does not start");
+  EXPECT_EQ(capture.fallback_tries(), 1);
+  const auto stopping = std::chrono::steady_clock::now();
+  capture.Stop();
+  EXPECT_LT(Since(stopping), 300ms);
+  const std::string text = errors.text();
   EXPECT_EQ(Occurrences(text, kNoServerLine), 1) << text;
   EXPECT_EQ(Occurrences(text, kStuckLine), 1) << text;
-  EXPECT_LT(text.find(kNoServerLine), text.find(kStuckLine)) << text;
 }
 
 // The sound server's open waits up to 3 s for an answer; a stop does not.
@@ -148,7 +102,7 @@ TEST(RecordingProblem, TenSecondsOfSilenceAreToldAndATonesEndsIt) {
   const auto told = Since(start);
   EXPECT_EQ(capture.problem(), "no sound from the recording input");
   EXPECT_GE(told, 10s);
-  EXPECT_LE(told, 11s) << "silence told after " << told.count() << " ms";
+  EXPECT_LE(told, 12s) << "silence told after " << told.count() << " ms";
   (void)silent;
 
   testing::Player player(testing::SineSamples(1000.0, 0.01, 5.0), 100);

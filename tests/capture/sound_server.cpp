@@ -196,18 +196,10 @@ int Occurrences(const std::string& text, const std::string& needle) {
 
 AlsaHome::AlsaHome(const std::string& config) : dir_(TemporaryFolder("alsa-home")) {
   std::ofstream(dir_ + "/.asoundrc") << config;
-  const char* home = std::getenv("HOME");
-  had_home_ = home != nullptr;
-  if (home) saved_home_ = home;
   setenv("HOME", dir_.c_str(), 1);
 }
 
 AlsaHome::~AlsaHome() {
-  if (had_home_) {
-    setenv("HOME", saved_home_.c_str(), 1);
-  } else {
-    unsetenv("HOME");
-  }
   std::remove((dir_ + "/.asoundrc").c_str());
   rmdir(dir_.c_str());
 }

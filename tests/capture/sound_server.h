@@ -91,8 +91,8 @@ class StderrToFile {
 // How often needle occurs in text.
 int Occurrences(const std::string& text, const std::string& needle);
 
-// A HOME of its own whose .asoundrc holds config (ALSA reads it once per process), until
-// destroyed.
+// A HOME of its own whose .asoundrc holds config (ALSA reads it once per process). HOME stays
+// changed for the rest of the process: a sound library's thread left stuck may still read it.
 class AlsaHome {
  public:
   explicit AlsaHome(const std::string& config);
@@ -101,8 +101,7 @@ class AlsaHome {
   AlsaHome& operator=(const AlsaHome&) = delete;
 
  private:
-  std::string dir_, saved_home_;
-  bool had_home_ = false;
+  std::string dir_;
 };
 
 }  // namespace glimmerix::testing

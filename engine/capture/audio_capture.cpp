@@ -150,6 +150,7 @@ void AudioCapture::Open(const std::stop_token& stop) {
     live_.EndStream();
   }
   const Clock::time_point now = Clock::now();
+  if (fallback_stuck_ && !PortAudioSession::held()) fallback_stuck_ = false;  // it came back
   if (stop.stop_requested() || server_answered_ || now < next_fallback_) return;
   live_.BeginStream();
   fallback_ = PortAudioSession::Begin(&live_, kSampleRate, kFramesPerBuffer);

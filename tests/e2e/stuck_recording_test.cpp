@@ -14,7 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(StuckRecording, SigtermEndsTheProgramWithinTwoSeconds) {
+TEST(EndToEndStuckRecording, SigtermEndsTheProgramWithinTwoSeconds) {
   if (std::getenv("GLIMMERIX_TEST_SERVICES") == nullptr)
     GTEST_SKIP() << "needs scripts/with-test-services (display, tray host)";
   glimmerix::testing::StuckSoundServer server;

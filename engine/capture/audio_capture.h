@@ -76,8 +76,8 @@ class AudioCapture : public SpectrumSource {
   // is not tried again before that open returns. Closing it waits at most kFallbackCloseWait.
   static constexpr std::chrono::milliseconds kFallbackOpenTimeout{5000};
   static constexpr std::chrono::milliseconds kFallbackCloseWait{500};
-  // Only samples with a magnitude under kSoundLevel (full scale 1, about -80 dB) for this long is
-  // "no sound".
+  // Nothing but samples under kSoundLevel in magnitude (full scale 1: about -80 dB) for this long
+  // counts as "no sound".
   static constexpr std::chrono::milliseconds kSilenceReported{10000};
   static constexpr float kSoundLevel = 1e-4f;
 
@@ -123,7 +123,8 @@ class AudioCapture : public SpectrumSource {
   Backend backend() const { return backend_.load(std::memory_order_acquire); }
   Problem problem_kind() const { return problem_.load(std::memory_order_acquire); }
   // Phrase(problem_kind()), for a tool tip: "no sound server", "the recording device does not
-  // start", "no sound from the recording input"; empty while sound arrives.
+  // start", "no sound from the recording input"; empty while sound arrives. Allocates: the engine
+  // thread uses problem_kind() and Phrase().
   std::string problem() const { return std::string(Phrase(problem_kind())); }
 
   using Clock = LiveSpectrum::Clock;

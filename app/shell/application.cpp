@@ -299,7 +299,7 @@ void Application::RefreshTrayToolTip() {
   const std::string status = table_.status_text();
   const std::string tip = TrayToolTip({shared_.EFFECT_ZMU.load(), status, usb_.problem(),
                                        lpt_ ? lpt_->problem() : std::string(),
-                                       std::string()});
+                                       capture_.problem()});
   if (tip == tray_tool_tip_) return;
   tray_tool_tip_ = tip;
   tray_->setToolTip(QString::fromStdString(tip));

@@ -2,9 +2,10 @@
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
-#include <portaudio.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 namespace glimmerix {
 namespace {
@@ -30,20 +31,19 @@ void QuietSoundLibraries() {
 
 }  // namespace
 
-struct AudioCapture::PaHooks {
-  // PortAudio's callback thread: copies the block into the ring and nothing else.
-  static int Callback(const void* input, void*, unsigned long frames,
-                      const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
-    if (input) {
-      static_cast<AudioCapture*>(user)->live_.Deliver(static_cast<const float*>(input), frames,
-                                                      Clock::now());
-    }
-    return paContinue;
+std::string_view AudioCapture::Phrase(Problem problem) {
+  switch (problem) {
+    case Problem::kNoSoundServer:
+      return "no sound server";
+    case Problem::kDeviceDoesNotStart:
+      return "the recording device does not start";
+    case Problem::kNoSound:
+      return "no sound from the recording input";
+    case Problem::kNone:
+      break;
   }
-  static void Finished(void* user) {
-    static_cast<AudioCapture*>(user)->finished_.store(true, std::memory_order_release);
-  }
-};
+  return "";
+}
 
 AudioCapture::~AudioCapture() {
   Stop();
@@ -86,15 +86,24 @@ void AudioCapture::DeliverFromServer(void* self, const float* samples, std::size
 
 void AudioCapture::Run(std::stop_token stop) {
   QuietSoundLibraries();
-  Clock::time_point next_attempt = Clock::now();
+  const Clock::time_point started = Clock::now();
+  silence_from_ = next_listen_ = started;
+  told_ = Problem::kNone;
+  problem_.store(Problem::kNone, std::memory_order_release);
+  listened_up_to_ = live_.delivered();
+  Clock::time_point next_attempt = started;
   while (!stop.stop_requested()) {
     Clock::time_point wake = next_attempt;
     if (backend_.load(std::memory_order_relaxed) == Backend::kNone) {
-      if (Clock::now() >= next_attempt) {
-        Open();
+      if (fallback_) {
+        FollowFallback(Clock::now());
+        wake = Clock::now() + (fallback_ ? Clock::duration(kWatchInterval) : Clock::duration(0));
+      } else if (Clock::now() >= next_attempt) {
+        Open(stop);
         next_attempt = Clock::now() + kReopenInterval;
-        wake = backend_.load(std::memory_order_relaxed) == Backend::kNone ? next_attempt
-                                                                          : Clock::now();
+        wake = backend_.load(std::memory_order_relaxed) == Backend::kNone && !fallback_
+                   ? next_attempt
+                   : Clock::now();
       }
     } else {
       bool ended = false;
@@ -114,6 +123,7 @@ void AudioCapture::Run(std::stop_token stop) {
       wake = Clock::now() + (collecting_here ? Clock::duration(kCollectInterval)
                                              : Clock::duration(kWatchInterval));
     }
+    Review(Clock::now());
     std::unique_lock lock(wake_mutex_);
     wake_.wait_until(lock, stop, wake, [] { return false; });
   }
@@ -122,83 +132,143 @@ void AudioCapture::Run(std::stop_token stop) {
 
 bool AudioCapture::Ended() {
   if (pulse_.is_open()) return pulse_.failed();
-  return finished_.load(std::memory_order_acquire) ||
-         Pa_IsStreamActive(static_cast<PaStream*>(stream_)) != 1;
+  return !fallback_ || fallback_->ended();
 }
 
-bool AudioCapture::Open() {
-  std::lock_guard recording(recording_mutex_);
-  live_.BeginStream();  // no callback runs yet: this thread is the ring's writer
-  if (pulse_.Open(static_cast<unsigned>(kSampleRate), kPulseFragmentFrames, kServerTimeout)) {
-    opened_at_ = Clock::now();
-    streams_opened_.fetch_add(1, std::memory_order_acq_rel);
-    backend_.store(Backend::kSoundServer, std::memory_order_release);
-    server_answered_ = true;
-    return true;
-  }
-  live_.EndStream();
-  const Clock::time_point now = Clock::now();
-  if (server_answered_ || now < next_fallback_) return false;
-  fallback_tries_.fetch_add(1, std::memory_order_acq_rel);
-  if (OpenPortAudio()) {
-    fallback_wait_ = kReopenInterval;
-    return true;
-  }
-  next_fallback_ = now + fallback_wait_;
-  fallback_wait_ = std::min<Clock::duration>(2 * fallback_wait_, kFallbackWaitMax);
-  return false;
-}
-
-bool AudioCapture::OpenPortAudio() {
-  if (Pa_Initialize() != paNoError) return false;
-  const PaDeviceIndex device = Pa_GetDefaultInputDevice();
-  const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
-  if (!info || info->maxInputChannels < 1) {
-    Pa_Terminate();
-    return false;
-  }
-  PaStreamParameters input{};
-  input.device = device;
-  input.channelCount = 1;
-  input.sampleFormat = paFloat32;
-  input.suggestedLatency = info->defaultLowInputLatency;
-  PaStream* stream = nullptr;
-  if (Pa_OpenStream(&stream, &input, nullptr, kSampleRate, kFramesPerBuffer, paNoFlag,
-                    &PaHooks::Callback, this) != paNoError) {
-    Pa_Terminate();
-    return false;
-  }
-  finished_.store(false, std::memory_order_release);
-  live_.BeginStream();  // no callback runs yet: this thread is the ring's writer
-  Pa_SetStreamFinishedCallback(stream, &PaHooks::Finished);
-  if (Pa_StartStream(stream) != paNoError) {
+void AudioCapture::Open(const std::stop_token& stop) {
+  {
+    std::lock_guard recording(recording_mutex_);
+    live_.BeginStream();  // no delivery runs yet: this thread is the ring's writer
+    if (pulse_.Open(static_cast<unsigned>(kSampleRate), kPulseFragmentFrames, kServerTimeout,
+                    stop)) {
+      server_answered_ = true;
+      server_failure_ = PulseRecording::OpenFailure::kNone;
+      Opened(Clock::now(), Backend::kSoundServer);
+      return;
+    }
+    server_failure_ = pulse_.last_failure();
     live_.EndStream();
-    Pa_CloseStream(stream);
-    Pa_Terminate();
-    return false;
   }
-  stream_ = stream;
-  opened_at_ = Clock::now();
+  const Clock::time_point now = Clock::now();
+  if (fallback_stuck_ && !PortAudioSession::held()) fallback_stuck_ = false;  // it came back
+  if (stop.stop_requested() || server_answered_ || now < next_fallback_) return;
+  live_.BeginStream();
+  fallback_ = PortAudioSession::Begin(&live_, kSampleRate, kFramesPerBuffer);
+  if (!fallback_) {  // an abandoned open still holds PortAudio
+    live_.EndStream();
+    return;
+  }
+  fallback_tries_.fetch_add(1, std::memory_order_acq_rel);
+  fallback_began_ = now;
+  next_fallback_ = now + fallback_wait_;
+}
+
+void AudioCapture::FollowFallback(Clock::time_point now) {
+  switch (fallback_->state()) {
+    case PortAudioSession::State::kOpen:
+      fallback_wait_ = kReopenInterval;
+      fallback_stuck_ = false;
+      Opened(now, Backend::kPortAudio);
+      return;
+    case PortAudioSession::State::kOpening:
+      if (now - fallback_began_ < kFallbackOpenTimeout) return;
+      fallback_->End(std::chrono::milliseconds(0));
+      fallback_stuck_ = true;
+      break;
+    case PortAudioSession::State::kFailed:
+    case PortAudioSession::State::kClosed:
+      fallback_stuck_ = false;
+      break;
+  }
+  fallback_.reset();
+  live_.EndStream();
+  fallback_wait_ = std::min<Clock::duration>(2 * fallback_wait_, kFallbackWaitMax);
+}
+
+void AudioCapture::Opened(Clock::time_point now, Backend backend) {
+  opened_at_ = now;
+  // Back from a missing or stuck recording: silence counts from here.
+  const Problem before = problem_.load(std::memory_order_relaxed);
+  if (before != Problem::kNone && before != Problem::kNoSound) silence_from_ = now;
   streams_opened_.fetch_add(1, std::memory_order_acq_rel);
-  backend_.store(Backend::kPortAudio, std::memory_order_release);
-  return true;
+  backend_.store(backend, std::memory_order_release);
 }
 
 void AudioCapture::Close() {
+  if (fallback_) {
+    // Deliveries stop here; a stuck close or open is left to finish by itself.
+    fallback_->End(kFallbackCloseWait);
+    fallback_.reset();
+    live_.EndStream();
+  }
   if (backend_.load(std::memory_order_relaxed) == Backend::kNone) return;
   std::lock_guard recording(recording_mutex_);
   live_.EndStream();
   backend_.store(Backend::kNone, std::memory_order_release);
-  if (pulse_.is_open()) {
-    pulse_.Close();
-    return;
+  pulse_.Close();
+}
+
+void AudioCapture::Review(Clock::time_point now) {
+  const bool recording = backend_.load(std::memory_order_relaxed) != Backend::kNone;
+  bool heard = false;
+  if (recording && now >= next_listen_) {
+    next_listen_ = now + kWatchInterval;
+    const std::uint64_t delivered = live_.delivered();
+    const auto count = static_cast<std::size_t>(
+        std::min<std::uint64_t>(delivered - listened_up_to_, listened_.size()));
+    listened_up_to_ = delivered;
+    live_.ReadNewest(listened_.data(), count);
+    heard = std::any_of(listened_.begin(), listened_.begin() + count,
+                        [](float sample) { return std::fabs(sample) > kSoundLevel; });
+    if (heard) silence_from_ = now;
   }
-  auto* stream = static_cast<PaStream*>(stream_);
-  stream_ = nullptr;
-  // Aborting returns at once; stopping can hang on a source that never delivers.
-  Pa_AbortStream(stream);
-  Pa_CloseStream(stream);
-  Pa_Terminate();
+
+  Problem problem = problem_.load(std::memory_order_relaxed);
+  if (recording) {
+    problem = now - silence_from_ >= kSilenceReported ? Problem::kNoSound : Problem::kNone;
+  } else if (fallback_stuck_) {
+    problem = Problem::kDeviceDoesNotStart;
+  } else if (server_failure_ == PulseRecording::OpenFailure::kNoServer) {
+    problem = Problem::kNoSoundServer;
+  } else if (server_failure_ == PulseRecording::OpenFailure::kNoStream) {
+    problem = Problem::kDeviceDoesNotStart;
+  }
+  problem_.store(problem, std::memory_order_release);
+  // A problem is told when it begins; its end only once sound is really heard.
+  if (problem != told_ && (problem != Problem::kNone || heard)) {
+    told_ = problem;
+    Tell(problem);
+  }
+}
+
+void AudioCapture::Tell(Problem problem) const {
+  const char* line = nullptr;
+  switch (problem) {
+    case Problem::kNone:
+      line = "glimmerix: sound arrives from the recording input again.\n";
+      break;
+    case Problem::kNoSoundServer:
+      line =
+          "glimmerix: no sound server (PulseAudio, or PipeWire's pulse service) answers, so "
+          "nothing is recorded and the lights stay dark; Glimmerix asks again every 2 s.\n";
+      break;
+    case Problem::kDeviceDoesNotStart:
+      line = fallback_stuck_
+                 ? "glimmerix: the recording device does not start: opening the default input "
+                   "through PortAudio has not returned for 5 s (a sound server that takes the "
+                   "connection but never answers does this); Glimmerix goes on asking the sound "
+                   "server.\n"
+                 : "glimmerix: the recording device does not start: the sound server answers "
+                   "but does not start the recording; Glimmerix asks again every 2 s.\n";
+      break;
+    case Problem::kNoSound:
+      line =
+          "glimmerix: no sound from the recording input for 10 s. To follow what the computer "
+          "plays, record the monitor of its output (README.md, \"Which sound Glimmerix "
+          "hears\").\n";
+      break;
+  }
+  std::fputs(line, stderr);
 }
 
 }  // namespace glimmerix

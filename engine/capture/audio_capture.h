@@ -14,23 +14,40 @@
 // restarted server or a new device is found again). No device, a device that fails to open and a
 // stalled stream all read as silence.
 //
+// No call into a sound library can hold up the program: the sound server's open gives up after
+// kServerTimeout (at once on Stop()), and PortAudio, which has no timeouts of its own (ALSA's pulse
+// plug-in waits for ever on a server that accepts connections but never answers), runs on threads
+// of its own (PortAudioSession): an open still running after kFallbackOpenTimeout is abandoned and
+// reported, and Stop() waits for no PortAudio call longer than kFallbackCloseWait.
+//
+// What keeps the lights dark is told as problem(): no sound server, a recording device that does
+// not start, or only silence (nothing above kSoundLevel) for kSilenceReported. The background
+// thread decides it, looking at the newest samples at most every kWatchInterval, and says each
+// change once on stderr (a line when sound arrives again after a problem was told).
+//
 // PortAudio's, ALSA's and JACK's diagnostics are kept off stderr (ALSA's error handler and JACK's
 // message functions are replaced process-wide on first use).
 //
 // Threads: Start() and Stop() from one controlling thread (the main thread); Collect() and Fetch()
 // from the engine thread only, concurrently with everything else; neither ever waits, and Fetch()
-// never allocates. Status accessors from any thread. Opening and closing happen on the background
-// thread.
+// never allocates. Status accessors from any thread, never waiting; problem_kind() and Phrase()
+// never allocate. Opening and closing happen on the background thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <stop_token>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "engine/capture/live_spectrum.h"
+#include "engine/capture/portaudio_session.h"
 #include "engine/capture/pulse_recording.h"
 #include "engine/ports.h"
 
@@ -55,6 +72,25 @@ class AudioCapture : public SpectrumSource {
   // starts the series again. Once a sound server has answered, PortAudio is not tried again:
   // ALSA's default device leads to that server too.
   static constexpr std::chrono::milliseconds kFallbackWaitMax{64000};
+  // A PortAudio open that has not returned after this is abandoned and told as stuck; PortAudio
+  // is not tried again before that open returns. Closing it waits at most kFallbackCloseWait.
+  static constexpr std::chrono::milliseconds kFallbackOpenTimeout{5000};
+  static constexpr std::chrono::milliseconds kFallbackCloseWait{500};
+  // Nothing but samples under kSoundLevel in magnitude (full scale 1: about -80 dB) for this long
+  // counts as "no sound".
+  static constexpr std::chrono::milliseconds kSilenceReported{10000};
+  static constexpr float kSoundLevel = 1e-4f;
+
+  // Why the recording brings no sound, if it does not.
+  enum class Problem {
+    kNone,                // sound arrives, or not yet known (just started, just reopened)
+    kNoSoundServer,       // no sound server answers, and nothing else records
+    kDeviceDoesNotStart,  // the recording does not start: PortAudio's open is stuck, or the
+                          // sound server answers but does not start the stream
+    kNoSound,             // recording, but only silence for kSilenceReported
+  };
+  // The problem as a short lower-case phrase ("" for kNone); static text.
+  static std::string_view Phrase(Problem problem);
 
   // Which client library the open recording goes through.
   enum class Backend { kNone, kSoundServer, kPortAudio };
@@ -66,8 +102,9 @@ class AudioCapture : public SpectrumSource {
 
   // Starts the background thread that opens and watches the recording; does nothing if running.
   void Start();
-  // Aborts the stream, terminates PortAudio and joins the thread. Waits at most for an open in
-  // progress to finish; safe to call when not started and more than once.
+  // Ends the recording and joins the thread, within about kFallbackCloseWait whatever the sound
+  // server does (an open in progress is given up); safe to call when not started and more than
+  // once.
   void Stop();
 
   // Engine thread: takes in what the sound server has sent since the last call. Returns at once,
@@ -84,17 +121,27 @@ class AudioCapture : public SpectrumSource {
   // How often PortAudio has been started to try the fallback.
   int fallback_tries() const { return fallback_tries_.load(std::memory_order_acquire); }
   Backend backend() const { return backend_.load(std::memory_order_acquire); }
+  Problem problem_kind() const { return problem_.load(std::memory_order_acquire); }
+  // Phrase(problem_kind()), for a tool tip: "no sound server", "the recording device does not
+  // start", "no sound from the recording input"; empty while sound arrives. Allocates: the engine
+  // thread uses problem_kind() and Phrase().
+  std::string problem() const { return std::string(Phrase(problem_kind())); }
 
   using Clock = LiveSpectrum::Clock;
 
  private:
-  struct PaHooks;  // PortAudio's callbacks
-
   void Run(std::stop_token stop);
-  bool Open();  // background thread
-  bool OpenPortAudio();
-  void Close();  // background thread
-  bool Ended();  // background thread, recording_mutex_ held: the stream has failed or finished
+  // Background thread, each of them.
+  void Open(const std::stop_token& stop);
+  // Takes the outcome of a PortAudio open in progress, or abandons it once it takes too long.
+  void FollowFallback(Clock::time_point now);
+  void Opened(Clock::time_point now, Backend backend);
+  void Close();
+  bool Ended();  // recording_mutex_ held: the stream has failed or finished
+  // Listens to the newest samples (at most every kWatchInterval), decides the problem, publishes
+  // it and says a change on stderr.
+  void Review(Clock::time_point now);
+  void Tell(Problem problem) const;
   // The engine's Collect() has run within kCollectorGone before now.
   bool EngineCollects(Clock::time_point now) const;
   static void DeliverFromServer(void* self, const float* samples, std::size_t count);
@@ -108,14 +155,27 @@ class AudioCapture : public SpectrumSource {
   // engine thread's and the background thread's collections, an open and a close).
   std::mutex recording_mutex_;
   PulseRecording pulse_{&AudioCapture::DeliverFromServer, this};
-  void* stream_ = nullptr;         // PaStream*, background thread only
   Clock::time_point opened_at_{};  // background thread only
-  // The fallback's schedule (background thread only): a sound server has answered; the earliest
-  // next try of PortAudio; the wait after the next failed try.
+  // The fallback (background thread only): the PortAudio try opening or open; when it began;
+  // whether the last try was abandoned as stuck. Its schedule: a sound server has answered; the
+  // earliest next try of PortAudio; the wait after the next failed try.
+  std::shared_ptr<PortAudioSession> fallback_;
+  Clock::time_point fallback_began_{};
+  bool fallback_stuck_ = false;
   bool server_answered_ = false;
   Clock::time_point next_fallback_{};
   Clock::duration fallback_wait_ = kReopenInterval;
-  std::atomic<bool> finished_{false};  // the stream ended or failed (set by PortAudio's thread)
+  // How the last open of the sound server failed (background thread only).
+  PulseRecording::OpenFailure server_failure_ = PulseRecording::OpenFailure::kNone;
+  // Listening for sound (background thread only): silence counts from silence_from_; the next
+  // look at the samples; the ring's count at the last look; the samples looked at; the problem
+  // last told on stderr.
+  Clock::time_point silence_from_{};
+  Clock::time_point next_listen_{};
+  std::uint64_t listened_up_to_ = 0;
+  std::array<float, 8192> listened_{};
+  Problem told_ = Problem::kNone;
+  std::atomic<Problem> problem_{Problem::kNone};
   std::atomic<int> streams_opened_{0};
   std::atomic<int> fallback_tries_{0};
   std::atomic<Backend> backend_{Backend::kNone};

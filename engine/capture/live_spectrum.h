@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 
 #include "engine/capture/sample_ring.h"
 #include "engine/capture/spectrum_analyzer.h"
@@ -50,6 +51,13 @@ class LiveSpectrum {
 
   // Any thread: whether a Fetch at time now reads real samples (not silence).
   bool fresh(Clock::time_point now) const;
+
+  // Any thread, alongside the writer and the fetching thread: samples delivered since
+  // construction, and a copy of the newest count of them (see SampleRing::ReadNewest).
+  std::uint64_t delivered() const { return ring_.written(); }
+  std::size_t ReadNewest(float* out, std::size_t count) const {
+    return ring_.ReadNewest(out, count);
+  }
 
  private:
   SampleRing ring_;

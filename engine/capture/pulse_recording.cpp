@@ -11,6 +11,8 @@ namespace {
 
 // Dispatch rounds one Pump() runs at most, so a server flooding the socket cannot hold it.
 constexpr int kMaxPumpRounds = 256;
+// While opening, the longest wait between two looks at the stop request.
+constexpr long long kStopCheckMs = 50;
 
 }  // namespace
 
@@ -47,13 +49,19 @@ struct PulseRecording::Hooks {
 };
 
 template <typename Ready>
-bool PulseRecording::RunUntil(Ready ready, std::chrono::steady_clock::time_point deadline) {
+bool PulseRecording::RunUntil(Ready ready, std::chrono::steady_clock::time_point deadline,
+                              const std::stop_token& stop) {
   using namespace std::chrono;
+  const long long slice_ms = stop.stop_possible() ? kStopCheckMs : 1000;
   while (!failed_) {
     if (ready()) return true;
+    if (stop.stop_requested()) {
+      last_failure_ = OpenFailure::kStopped;
+      return false;
+    }
     const auto left = duration_cast<microseconds>(deadline - steady_clock::now()).count();
     if (left <= 0) return false;
-    if (loop_->Iterate(static_cast<int>(std::min<long long>((left + 999) / 1000, 1000))) < 0) {
+    if (loop_->Iterate(static_cast<int>(std::min<long long>((left + 999) / 1000, slice_ms))) < 0) {
       return false;
     }
   }
@@ -65,9 +73,10 @@ PulseRecording::~PulseRecording() {
 }
 
 bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
-                          std::chrono::milliseconds timeout) {
+                          std::chrono::milliseconds timeout, std::stop_token stop) {
   Close();
   failed_ = false;
+  last_failure_ = OpenFailure::kNoServer;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   loop_ = std::make_unique<PulseEventLoop>();
   pa_proplist* properties = pa_proplist_new();
@@ -80,9 +89,11 @@ bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
   if (ok) {
     pa_context_set_state_callback(context_, &Hooks::ContextState, this);
     ok = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 &&
-         RunUntil([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, deadline);
+         RunUntil([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, deadline,
+                  stop);
   }
   if (ok) {
+    last_failure_ = OpenFailure::kNoStream;
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, sample_rate, 1};
     stream_ = pa_stream_new(context_, "Light organ input", &spec, nullptr);
     ok = stream_ != nullptr;
@@ -94,8 +105,9 @@ bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
     buffer.maxlength = buffer.tlength = buffer.prebuf = buffer.minreq = static_cast<uint32_t>(-1);
     buffer.fragsize = static_cast<uint32_t>(fragment_frames * sizeof(float));
     ok = pa_stream_connect_record(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY) == 0 &&
-         RunUntil([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, deadline);
+         RunUntil([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, deadline, stop);
   }
+  if (ok) last_failure_ = OpenFailure::kNone;
   if (!ok) Close();
   return ok;
 }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <stop_token>
 
 #include "engine/capture/pulse_event_loop.h"
 
@@ -32,10 +33,20 @@ class PulseRecording {
   PulseRecording(const PulseRecording&) = delete;
   PulseRecording& operator=(const PulseRecording&) = delete;
 
+  // How the last Open() failed.
+  enum class OpenFailure {
+    kNone,      // it succeeded (or was not tried)
+    kNoServer,  // no server to connect to, or it did not answer in time
+    kNoStream,  // the server answered but the recording did not start in time
+    kStopped,   // given up at the caller's request
+  };
+
   // Connects and starts recording, waiting at most `timeout` for the server to answer; the server
-  // is asked to keep blocks under fragment_frames. False when there is no server or no source;
-  // nothing is left open then.
-  bool Open(unsigned sample_rate, unsigned fragment_frames, std::chrono::milliseconds timeout);
+  // is asked to keep blocks under fragment_frames. A stop requested through `stop` ends the wait
+  // within about 50 ms. False when there is no server or no source; nothing is left open then.
+  bool Open(unsigned sample_rate, unsigned fragment_frames, std::chrono::milliseconds timeout,
+            std::stop_token stop = {});
+  OpenFailure last_failure() const { return last_failure_; }
   // Hands everything received so far to the sink; never waits.
   void Pump();
   // The connection or the stream has ended or failed since Open() succeeded.
@@ -49,7 +60,8 @@ class PulseRecording {
 
   // Runs the loop until ready() holds, the connection fails or the deadline passes.
   template <typename Ready>
-  bool RunUntil(Ready ready, std::chrono::steady_clock::time_point deadline);
+  bool RunUntil(Ready ready, std::chrono::steady_clock::time_point deadline,
+                const std::stop_token& stop);
 
   Sink sink_;
   void* user_;
@@ -57,6 +69,7 @@ class PulseRecording {
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   bool failed_ = false;
+  OpenFailure last_failure_ = OpenFailure::kNone;
 };
 
 }  // namespace glimmerix

@@ -1,5 +1,6 @@
-// A sound server that goes away and comes back: the capture reads silence meanwhile and hears the
-// music again within a few seconds, without any help from the user.
+// A sound server that goes away and comes back: the capture reads silence meanwhile, says once that
+// the server is missing, and hears the music again within a few seconds, without any help from the
+// user.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,6 +23,7 @@ TEST(LiveCaptureRestart, SineComesBackAfterTheSoundServerRestarts) {
       std::string("unix:") + std::getenv("XDG_RUNTIME_DIR") + "/pulse/native";
   setenv("PULSE_SERVER", socket.c_str(), 1);
 
+  testing::StderrToFile errors;
   AudioCapture capture;
   std::vector<float> fft(kSpectrumBins);
   auto bin186 = [&] {
@@ -38,8 +40,10 @@ TEST(LiveCaptureRestart, SineComesBackAfterTheSoundServerRestarts) {
   ASSERT_TRUE(testing::KillSoundServer());
   player.reset();
   EXPECT_LT(WaitFor([&] { return bin186() == 0.0f; }, 2s), 1s) << "no silence while down";
+  EXPECT_LT(WaitFor([&] { return capture.problem() == "no sound server"; }, 4s), 3s);
   // Long enough for a retry or two; the fallback is not tried where a sound server has answered.
   std::this_thread::sleep_for(3s);
+  EXPECT_EQ(capture.problem(), "no sound server");
 
   ASSERT_TRUE(testing::StartSoundServer());
   const auto up = std::chrono::steady_clock::now();
@@ -52,7 +56,14 @@ TEST(LiveCaptureRestart, SineComesBackAfterTheSoundServerRestarts) {
               static_cast<long long>(back.count()), capture.streams_opened());
   EXPECT_GE(capture.streams_opened(), 2);
   EXPECT_EQ(capture.fallback_tries(), 0);
+  std::this_thread::sleep_for(2 * AudioCapture::kWatchInterval);  // it listens this often
+  EXPECT_EQ(capture.problem(), "");
   capture.Stop();
+  const std::string text = errors.text();
+  EXPECT_EQ(testing::Occurrences(text, "glimmerix: no sound server"), 1) << text;
+  EXPECT_EQ(testing::Occurrences(text, "glimmerix: sound arrives from the recording input again"),
+            1)
+      << text;
   unsetenv("PULSE_SERVER");
 }
 

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <numbers>
 #include <thread>
 
@@ -128,6 +131,77 @@ std::vector<float> SineSamples(double hz, double amplitude, double seconds) {
     s[n] = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * n / 22050.0));
   }
   return s;
+}
+
+namespace {
+std::string TemporaryFolder(const char* stem) {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  std::string path = std::string(dir ? dir : "/tmp") + "/" + stem + "-XXXXXX";
+  return mkdtemp(path.data()) ? path : std::string();
+}
+}  // namespace
+
+StuckSoundServer::StuckSoundServer() : dir_(TemporaryFolder("stuck-server")) {
+  path_ = dir_ + "/native";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (dir_.empty() || path_.size() >= sizeof address.sun_path) return;
+  std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ >= 0 && (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                   listen(fd_, 64) != 0)) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+StuckSoundServer::~StuckSoundServer() {
+  if (fd_ >= 0) close(fd_);
+  unlink(path_.c_str());
+  rmdir(dir_.c_str());
+}
+
+StderrToFile::StderrToFile() : path_(WriteRawSamples({})) {
+  std::fflush(stderr);
+  saved_ = fcntl(2, F_DUPFD_CLOEXEC, 3);  // kept from the children the tests start
+  const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd >= 0) {
+    dup2(fd, 2);
+    close(fd);
+  }
+}
+
+StderrToFile::~StderrToFile() {
+  std::fflush(stderr);
+  if (saved_ >= 0) {
+    dup2(saved_, 2);
+    close(saved_);
+  }
+  std::remove(path_.c_str());
+}
+
+std::string StderrToFile::text() const {
+  std::fflush(stderr);
+  std::ifstream in(path_);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int Occurrences(const std::string& text, const std::string& needle) {
+  int count = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+AlsaHome::AlsaHome(const std::string& config) : dir_(TemporaryFolder("alsa-home")) {
+  std::ofstream(dir_ + "/.asoundrc") << config;
+  setenv("HOME", dir_.c_str(), 1);
+}
+
+AlsaHome::~AlsaHome() {
+  std::remove((dir_ + "/.asoundrc").c_str());
+  rmdir(dir_.c_str());
 }
 
 }  // namespace glimmerix::testing

@@ -56,4 +56,52 @@ std::chrono::milliseconds WaitFor(const std::function<bool()>& pred,
 
 std::vector<float> SineSamples(double hz, double amplitude, double seconds);
 
+// A sound server that takes connections and never says a word: a unix socket that listens but
+// never accepts (the kernel completes up to 64 connections on its own). address() is what
+// PULSE_SERVER takes.
+class StuckSoundServer {
+ public:
+  StuckSoundServer();
+  ~StuckSoundServer();
+  StuckSoundServer(const StuckSoundServer&) = delete;
+  StuckSoundServer& operator=(const StuckSoundServer&) = delete;
+  bool listening() const { return fd_ >= 0; }
+  std::string address() const { return "unix:" + path_; }
+
+ private:
+  std::string dir_, path_;
+  int fd_ = -1;
+};
+
+// Sends this process's stderr (descriptor 2) into a temporary file until destroyed.
+class StderrToFile {
+ public:
+  StderrToFile();
+  ~StderrToFile();
+  StderrToFile(const StderrToFile&) = delete;
+  StderrToFile& operator=(const StderrToFile&) = delete;
+  // Everything written to stderr so far.
+  std::string text() const;
+
+ private:
+  std::string path_;
+  int saved_ = -1;
+};
+
+// How often needle occurs in text.
+int Occurrences(const std::string& text, const std::string& needle);
+
+// A HOME of its own whose .asoundrc holds config (ALSA reads it once per process). HOME stays
+// changed for the rest of the process: a sound library's thread left stuck may still read it.
+class AlsaHome {
+ public:
+  explicit AlsaHome(const std::string& config);
+  ~AlsaHome();
+  AlsaHome(const AlsaHome&) = delete;
+  AlsaHome& operator=(const AlsaHome&) = delete;
+
+ private:
+  std::string dir_;
+};
+
 }  // namespace glimmerix::testing

@@ -1,6 +1,9 @@
 // The live capture for real, through the private PulseAudio of scripts/with-test-services:
 // whatever is played into its null sink is what the default recording device hears.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +12,9 @@
 #include <fstream>
 #include <numeric>
 #include <sstream>
+#include <stop_token>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/capture/audio_capture.h"
@@ -154,25 +160,64 @@ TEST_F(LiveCapture, NoSoundServerIsSilenceWithoutACrash) {
 // No sound server, but ALSA has a default device of its own (here a file plug-in that plays a
 // 1 kHz tone into the recording): the recording goes through PortAudio instead. Each test runs in
 // its own process, so ALSA reads this HOME's configuration.
+// ALSA's null device runs far faster than real time (measured: over 30 s of sound a second on an
+// idle machine), so a tone file would be used up before the spectrum is read: the test feeds the
+// file plugin from a FIFO instead, whole seconds of tone (a whole number of cycles) without end,
+// at whatever pace the device reads.
+class EndlessToneFifo {
+ public:
+  explicit EndlessToneFifo(std::string path) : path_(std::move(path)) {
+    mkfifo(path_.c_str(), 0600);
+    feeder_ = std::jthread([this](std::stop_token stop) { Feed(stop); });
+  }
+  ~EndlessToneFifo() {
+    feeder_.request_stop();
+    feeder_.join();
+    std::remove(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  void Feed(const std::stop_token& stop) {
+    // Read and write, so opening does not wait for the reader and no write ever blocks for good.
+    const int fd = open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    const std::vector<float> second = testing::SineSamples(1000.0, 1.0, 1.0);
+    const auto* bytes = reinterpret_cast<const char*>(second.data());
+    const std::size_t size = second.size() * sizeof(float);
+    std::size_t at = 0;
+    while (!stop.stop_requested()) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const ssize_t n = write(fd, bytes + at, size - at);
+      if (n > 0) at = (at + static_cast<std::size_t>(n)) % size;
+    }
+    close(fd);
+  }
+  std::string path_;
+  std::jthread feeder_;
+};
+
 TEST_F(LiveCapture, WithoutASoundServerTheDefaultAlsaDeviceRecords) {
   char home[] = "/tmp/glimmerix-alsa-XXXXXX";
   ASSERT_TRUE(mkdtemp(home));
   const std::string config = std::string(home) + "/.asoundrc";
-  const std::string tone = testing::WriteRawSamples(testing::SineSamples(1000.0, 1.0, 30.0));
-  std::ofstream(config) << "pcm.!default { type file slave.pcm null file \"/dev/null\" infile \""
-                        << tone << "\" format raw }\n";
-  setenv("HOME", home, 1);
-  setenv("PULSE_SERVER", "unix:/nonexistent/glimmerix-test/native", 1);
-  capture.Start();
-  EXPECT_LT(WaitFor([&] { return capture.streaming(); }, 5s), 5s) << "nothing opened";
-  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kPortAudio);
-  EXPECT_LT(WaitFor([&] { return Bin186() >= 0.47f; }, 2s), 2s) << "the tone is not heard";
-  EXPECT_NEAR(now.fft[186], 0.4817, 0.01);
-  capture.Stop();
-  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kNone);
+  {
+    const EndlessToneFifo tone(std::string(home) + "/tone");
+    std::ofstream(config) << "pcm.!default { type file slave.pcm null file \"/dev/null\" infile \""
+                          << tone.path() << "\" format raw }\n";
+    setenv("HOME", home, 1);
+    setenv("PULSE_SERVER", "unix:/nonexistent/glimmerix-test/native", 1);
+    capture.Start();
+    EXPECT_LT(WaitFor([&] { return capture.streaming(); }, 5s), 5s) << "nothing opened";
+    EXPECT_EQ(capture.backend(), AudioCapture::Backend::kPortAudio);
+    EXPECT_LT(WaitFor([&] { return Bin186() >= 0.47f; }, 2s), 2s) << "the tone is not heard";
+    EXPECT_NEAR(now.fft[186], 0.4817, 0.01);
+    capture.Stop();
+    EXPECT_EQ(capture.backend(), AudioCapture::Backend::kNone);
+  }
   unsetenv("PULSE_SERVER");
   std::remove(config.c_str());
-  std::remove(tone.c_str());
   rmdir(home);
 }
 

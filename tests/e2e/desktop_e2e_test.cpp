@@ -11,7 +11,6 @@
 
 #include "gtest/gtest.h"
 #include "tests/e2e/program_run.h"
-#include "tests/e2e/window_frame.h"
 
 extern char** environ;
 
@@ -107,19 +106,13 @@ class Desktop : public ::testing::Test {
     return 0;
   }
 
-  // Opens the tray menu and picks an item with the keyboard.
-  void PickFromMenu(Window icon, const std::string& keys) {
-    Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
-    std::this_thread::sleep_for(500ms);
-    Shell("xdotool key " + keys);
-  }
 
   // Waits for the frame to settle where the window manager put it.
   QPoint SettledFrame(Window w) {
-    QPoint last = FrameCorner(w);
+    QPoint last = x.Frame(w).topLeft();
     for (int i = 0; i < 10; ++i) {
       std::this_thread::sleep_for(100ms);
-      const QPoint now = FrameCorner(w);
+      const QPoint now = x.Frame(w).topLeft();
       if (now == last && i >= 2) break;
       last = now;
     }
@@ -182,10 +175,10 @@ TEST_F(Desktop, WithoutAPositionAtTheTopLeftAndAStrayOneBroughtBackOnScreen) {
   // Moved off the screen while it runs (openbox leaves a corner of it on the screen), hidden,
   // shown again from the tray: back again.
   Shell("xdotool windowmove " + std::to_string(w) + " 2000 500");
-  ASSERT_TRUE(WaitFor([&] { return FrameCorner(w).x() > 1280 - 40; }, 3s));
+  ASSERT_TRUE(WaitFor([&] { return x.Frame(w).topLeft().x() > 1280 - 40; }, 3s));
   const Window icon = TrayIcon(w);
   ASSERT_NE(icon, 0u);
-  PickFromMenu(icon, "Down Down Return");  // "Hide"
+  PickFromTrayMenu(icon, "Down Down Return");  // "Hide"
   ASSERT_TRUE(WaitFor([&] { return !x.Viewable(w); }, 3s));
   Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 1");
   ASSERT_TRUE(WaitFor([&] { return x.Viewable(w); }, 3s));
@@ -256,7 +249,7 @@ TEST_F(Desktop, TheControllerDialogChoosesTheDeviceOrdersTheOutputsAndRunsTheLig
   ASSERT_NE(w, 0u) << run.Read("program.log");
   const Window icon = TrayIcon(w);
   ASSERT_NE(icon, 0u);
-  PickFromMenu(icon, "Down Down Down Return");  // "Controller..."
+  PickFromTrayMenu(icon, "Down Down Down Return");  // "Controller..."
   Window dialog = 0;
   ASSERT_TRUE(WaitFor(
       [&] {

@@ -73,12 +73,6 @@ class EndToEnd : public ::testing::Test {
     return WaitTray();
   }
 
-  // Opens the tray menu and picks an item with the keyboard.
-  void PickFromMenu(Window icon, const std::string& keys) {
-    Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
-    std::this_thread::sleep_for(500ms);
-    Shell("xdotool key " + keys);
-  }
 
   // The lamp of spectrum column i (inner coordinates of window 0).
   QColor Lamp(Window w, int column) { return x.Pixel(w, 10 + 9 * column + 4, 5 + 8); }
@@ -190,7 +184,7 @@ TEST_F(EndToEnd, ACloseRequestForAViewerClosesThatViewerAndTheProgramRunsOn) {
   ProgramRun run;
   const Window icon = StartWithoutPosition(run);
   ASSERT_NE(icon, 0u);
-  PickFromMenu(icon, "Down Down Down Down Down Return");  // "About"
+  PickFromTrayMenu(icon, "Down Down Down Down Down Return");  // "About"
   Window viewer = 0;
   ASSERT_TRUE(WaitFor([&] { return (viewer = x.MappedWindow("Developers")) != 0; }, 5s));
   EXPECT_EQ(x.Geometry(viewer).size(), QSize(500, 400));
@@ -335,10 +329,10 @@ TEST_F(EndToEnd, TheMenusExitSavesWithoutThePositionAndSettingsOpensTheHelp) {
   const Window icon = StartWithoutPosition(run);
   ASSERT_NE(icon, 0u);
 
-  PickFromMenu(icon, "Down Down Down Down Right Return");  // Help > Settings
+  PickFromTrayMenu(icon, "Down Down Down Down Right Return");  // Help > Settings
   EXPECT_TRUE(WaitFor([&] { return x.MappedWindow("Settings") != 0; }, 5s));
 
-  PickFromMenu(icon, "Down Down Down Down Down Down Return");  // "Exit"
+  PickFromTrayMenu(icon, "Down Down Down Down Down Down Return");  // "Exit"
   ASSERT_EQ(run.WaitExit(10s), 0) << run.Read("program.log");
   std::vector<std::string> keys = {"PID", "VID", "Preset"};
   for (const std::string& k : CloseKeys(false)) keys.push_back(k);

@@ -38,6 +38,12 @@ void Focus(Window w) {
     Shell("xdotool windowfocus --sync " + id);
 }
 
+void PickFromTrayMenu(Window icon, const std::string& keys) {
+  Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 3");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Shell("xdotool key " + keys);
+}
+
 void SaveScreenshot(const std::string& name) {
   const char* folder = std::getenv("GLIMMERIX_TEST_SHOTS");
   if (folder == nullptr || *folder == '\0') return;

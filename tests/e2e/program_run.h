@@ -44,6 +44,9 @@ void Focus(Window w);
 // A picture of the whole screen as NAME.png in the folder $GLIMMERIX_TEST_SHOTS, when that is set
 // (kept by CI to show what the tests saw).
 void SaveScreenshot(const std::string& name);
+// Opens the tray icon's menu (a right click) and picks an item with the keys given, e.g.
+// "Down Down Return".
+void PickFromTrayMenu(Window icon, const std::string& keys);
 
 class ProgramRun {
  public:

@@ -317,7 +317,8 @@ TEST_P(SettingFiles, ProgramKeepsRunningAndLeavesTheOldFilesIntactWhenItCannotSa
   std::this_thread::sleep_for(800ms);
   ASSERT_FALSE(WaitExit(0ms).has_value()) << "the program ended when it could not save";
   Shell("xdotool windowmove " + std::to_string(window) + " 320 220");
-  EXPECT_TRUE(WaitFor([&] { return x.Geometry(window).topLeft() == QPoint(320, 220); }, 2s))
+  // The window's frame (its outer corner) goes where it is moved.
+  EXPECT_TRUE(WaitFor([&] { return x.Frame(window).topLeft() == QPoint(320, 220); }, 2s))
       << "the window no longer follows";
   kill(pid, SIGTERM);
   EXPECT_EQ(WaitExit(10s), 0) << ReadAll(base / "program.log");

@@ -12,6 +12,7 @@ namespace glimmerix {
 namespace {
 
 using namespace glimmerix::testing;
+using namespace std::chrono_literals;
 
 TEST(ListHidDevices, EveryInterfaceInOrderWithIdsNameNodeAndWhetherItOpens) {
   FakeHidTree tree;
@@ -70,12 +71,14 @@ TEST(UsbController, LookForLetsTheOldDeviceGoAndOpensTheNewOneWithBrightAndStep)
   ASSERT_TRUE(usb.has_handle());
   shared.flag_bright = 0;
   usb.SendCommand(0x40);
+  ASSERT_TRUE(usb.WaitWritten(1s));
 
   usb.LookFor(0x16C0, 0x05DF);
   EXPECT_TRUE(usb.has_handle());
   EXPECT_EQ(controls.status_text(), "USBON");
   EXPECT_EQ(shared.flag_bright.load(), 1);
   usb.SendCommand(0x41);
+  ASSERT_TRUE(usb.WaitWritten(1s));
   EXPECT_EQ(tree.Received(0), (Bytes{0x00, 0x40}));
   EXPECT_EQ(tree.Received(1), (Bytes{0x00, 0x41}));
 

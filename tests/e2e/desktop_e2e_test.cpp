@@ -106,7 +106,6 @@ class Desktop : public ::testing::Test {
     return 0;
   }
 
-
   // Waits for the frame to settle where the window manager put it.
   QPoint SettledFrame(Window w) {
     QPoint last = x.Frame(w).topLeft();

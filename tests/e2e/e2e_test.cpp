@@ -73,7 +73,6 @@ class EndToEnd : public ::testing::Test {
     return WaitTray();
   }
 
-
   // The lamp of spectrum column i (inner coordinates of window 0).
   QColor Lamp(Window w, int column) { return x.Pixel(w, 10 + 9 * column + 4, 5 + 8); }
 

@@ -33,7 +33,10 @@ class MusicLikeSpectrum : public SpectrumSource {
 
 class CountingUsb : public UsbPort {
  public:
-  void SendCommand(std::uint8_t c) override { last = c; ++count; }
+  void SendCommand(std::uint8_t c) override {
+    last = c;
+    ++count;
+  }
   std::uint8_t last = 0;
   long count = 0;
 };

@@ -10,14 +10,17 @@ void FillRect(ColumnPicture& p, long x, long y, long w, long h, Rgb colour) {
   const long x0 = std::max(0L, x), x1 = std::min<long>(ColumnPicture::kWidth, x + w);
   const long y0 = std::max(0L, y), y1 = std::min<long>(ColumnPicture::kHeight, y + h);
   for (long row = y0; row < y1; ++row)
-    for (long col = x0; col < x1; ++col) p.at(static_cast<int>(col), static_cast<int>(row)) = colour;
+    for (long col = x0; col < x1; ++col)
+      p.at(static_cast<int>(col), static_cast<int>(row)) = colour;
 }
 
 void HorizontalLine(ColumnPicture& p, int row, Rgb colour) {
   FillRect(p, 0, row, ColumnPicture::kWidth, 1, colour);
 }
 
-long Round(double v) { return static_cast<long>(std::nearbyint(v)); }
+long Round(double v) {
+  return static_cast<long>(std::nearbyint(v));
+}
 
 }  // namespace
 
@@ -26,7 +29,8 @@ void DrawColumn(ColumnPicture& picture, float band_value, int lamp) {
   constexpr int kHeight = ColumnPicture::kHeight;
   // Any value of 40 or more fills the bar area and the lamp covers the rest, so clamping
   // changes no pixel and keeps every coordinate small.
-  const double value = std::isfinite(band_value) ? std::clamp<double>(band_value, -1000, 1000) : 0.0;
+  const double value =
+      std::isfinite(band_value) ? std::clamp<double>(band_value, -1000, 1000) : 0.0;
 
   FillRect(picture, 0, 20, 10, kHeight - 15, kBackground);
   const long bar_height = Round(value * 2);

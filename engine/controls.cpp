@@ -25,11 +25,16 @@ ScrollRange RangeOf(int g) {
   using namespace gadget;
   if (g >= kFirstBandBar && g <= kLastBandBar) return {0, 40, 1};
   switch (g) {
-    case kBrightBar: return {0, 18, 3};
-    case kStepBar: return {0, 265, 10};
-    case kLevelBar: return {0, 70, 10};
-    case kAgcBar: return {1, 70, 10};
-    default: return {};
+    case kBrightBar:
+      return {0, 18, 3};
+    case kStepBar:
+      return {0, 265, 10};
+    case kLevelBar:
+      return {0, 70, 10};
+    case kAgcBar:
+      return {1, 70, 10};
+    default:
+      return {};
   }
 }
 
@@ -37,15 +42,24 @@ int StartValueOf(int g) {
   using namespace gadget;
   if (g >= kFirstBandBar && g <= kLastBandBar) return 15;
   switch (g) {
-    case kBrightBar: return 11;
-    case kStepBar: return 40;
-    case kLevelBar: return 35;
-    case kAgcBar: return 35;
-    case kKeyCheck: return 1;
-    case kLptCheck: return 1;
-    case kInvertCheck: return 0;
-    case kPresetList: return -1;
-    default: break;
+    case kBrightBar:
+      return 11;
+    case kStepBar:
+      return 40;
+    case kLevelBar:
+      return 35;
+    case kAgcBar:
+      return 35;
+    case kKeyCheck:
+      return 1;
+    case kLptCheck:
+      return 1;
+    case kInvertCheck:
+      return 0;
+    case kPresetList:
+      return -1;
+    default:
+      break;
   }
   if (g >= kFirstOutputList && g <= kLastOutputList) return -1;
   return 0;

@@ -20,8 +20,8 @@ namespace glimmerix {
 
 // Gadget numbers of the main window.
 namespace gadget {
-inline constexpr int kStatusText = 0;        // "USBON"/"USBOFF" indicator
-inline constexpr int kFirstBandBar = 1;      // band bars 1..18 (channel n is gadget n)
+inline constexpr int kStatusText = 0;    // "USBON"/"USBOFF" indicator
+inline constexpr int kFirstBandBar = 1;  // band bars 1..18 (channel n is gadget n)
 inline constexpr int kLastBandBar = 18;
 inline constexpr int kManualButton = 19;
 inline constexpr int kAutoButton = 20;
@@ -32,15 +32,15 @@ inline constexpr int kRndButton = 25;
 inline constexpr int kFirstOutputList = 27;  // output-assignment lists 27..44 ("OUT1".."OUT18")
 inline constexpr int kLastOutputList = 44;
 inline constexpr int kLptCheck = 45;
-inline constexpr int kFirstPinLabel = 46;    // pin labels 46..63
+inline constexpr int kFirstPinLabel = 46;  // pin labels 46..63
 inline constexpr int kLastPinLabel = 63;
-inline constexpr int kWidthButton = 64;      // "<>"
+inline constexpr int kWidthButton = 64;  // "<>"
 inline constexpr int kCaption = 65;
 inline constexpr int kBrightBar = 66;
 inline constexpr int kStepBar = 67;
 inline constexpr int kPresetList = 68;
 inline constexpr int kInvertCheck = 69;
-inline constexpr int kFirstColumn = 303;     // spectrum column pictures 303..320
+inline constexpr int kFirstColumn = 303;  // spectrum column pictures 303..320
 inline constexpr int kLastColumn = 320;
 inline constexpr int kCount = 321;
 }  // namespace gadget

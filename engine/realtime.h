@@ -14,7 +14,9 @@ namespace glimmerix {
 class Mt19937Random : public RandomSource {
  public:
   explicit Mt19937Random(std::uint32_t seed) : gen_(seed) {}
-  int Uniform(int n) override { return static_cast<int>(gen_() % static_cast<std::uint32_t>(n + 1)); }
+  int Uniform(int n) override {
+    return static_cast<int>(gen_() % static_cast<std::uint32_t>(n + 1));
+  }
 
  private:
   std::mt19937 gen_;

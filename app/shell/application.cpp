@@ -298,8 +298,7 @@ void Application::RefreshTrayToolTip() {
   if (tray_ == nullptr) return;
   const std::string status = table_.status_text();
   const std::string tip = TrayToolTip({shared_.EFFECT_ZMU.load(), status, usb_.problem(),
-                                       lpt_ ? lpt_->problem() : std::string(),
-                                       capture_.problem()});
+                                       lpt_ ? lpt_->problem() : std::string(), capture_.problem()});
   if (tip == tray_tool_tip_) return;
   tray_tool_tip_ = tip;
   tray_->setToolTip(QString::fromStdString(tip));

@@ -62,7 +62,7 @@ TEST(BandSums, EveryBinBelongsToExactlyOneBandAndSumsRoundToFloat) {
   Harness h;
   for (int k = 0; k < kSpectrumBins; ++k) h.spectrum[k] = 1.0f / 4096 + k * 1e-9f;
   h.Pass();  // mode 0: the bands keep only the gain
-  static constexpr int kEdges[] = {0,   4,   8,   12,  16,   24,   32,   48,  64,  96,
+  static constexpr int kEdges[] = {0,   4,   8,   12,  16,  24,  32,   48,   64,  96,
                                    128, 192, 256, 384, 512, 768, 1024, 1536, 2048};
   float total = 0;
   std::array<float, kChannels> raw{};

@@ -180,8 +180,9 @@ TEST(HotKeys, NeedShiftAndAltAndPostInTheirOrder) {
   };
   EXPECT_TRUE(clicks().empty()) << "Shift alone is not enough";
   h.held[static_cast<int>(HotKey::kAlt)] = true;
-  EXPECT_EQ(clicks(), (std::vector<Event>{{"down", 19}, {"up", 19}, {"down", 25}, {"up", 25},
-                                          {"down", 20}, {"up", 20}}));
+  EXPECT_EQ(clicks(),
+            (std::vector<Event>{
+                {"down", 19}, {"up", 19}, {"down", 25}, {"up", 25}, {"down", 20}, {"up", 20}}));
   EXPECT_EQ(h.shared.EFFECT_ZMU.load(), kModeNone) << "the engine never sets the mode itself";
 }
 
@@ -195,11 +196,12 @@ TEST(HotKeys, F8StepsManualRndAutoWithFiftyMillisecondGaps) {
     return std::vector<Event>(e.end() - std::min<size_t>(e.size(), 4), e.end());
   };
   for (const Event& e : h.Pass()) EXPECT_NE(e.what, "down") << "no mode: no click";
-  const std::vector<std::pair<int, int>> steps = {{kModeManual, 25}, {kModeRnd, 20}, {kModeAuto, 19}};
+  const std::vector<std::pair<int, int>> steps = {
+      {kModeManual, 25}, {kModeRnd, 20}, {kModeAuto, 19}};
   for (auto [mode, target] : steps) {
     h.shared.EFFECT_ZMU = mode;
-    EXPECT_EQ(tail(), (std::vector<Event>{{"down", target}, {"sleep", 50}, {"up", target},
-                                          {"sleep", 50}}));
+    EXPECT_EQ(tail(),
+              (std::vector<Event>{{"down", target}, {"sleep", 50}, {"up", target}, {"sleep", 50}}));
   }
 }
 

@@ -34,9 +34,9 @@ class Harness : public SpectrumSource,
   EngineShared shared;
   std::array<float, kSpectrumBins> spectrum{};
   std::vector<Event> events;
-  std::array<bool, 6> held{};       // indexed by HotKey
-  std::deque<int> random_values;    // next results of Uniform(); empty gives 0
-  std::vector<int> random_ranges;   // the n of every Uniform(n) call
+  std::array<bool, 6> held{};      // indexed by HotKey
+  std::deque<int> random_values;   // next results of Uniform(); empty gives 0
+  std::vector<int> random_ranges;  // the n of every Uniform(n) call
   Engine engine;
 
   void Fetch(float* fft) override {

@@ -54,10 +54,11 @@ TEST(Replay, FirstPassOfTheDocumentedExample) {
 
 TEST(Replay, OptionsReachTheControlsClampedAndZIsExact) {
   const std::string in = Spectra({{{150, 1.0f}}, {{150, 1.0f}}, {{150, 1.0f}}});
-  const ReplayRun r = Replay({"--spectra", "-", "--mode", "1", "--level", "70", "--agc", "0",
-                        "--bars", "0,0,0,0,0,0,0,0,0,0,45,0,0,0,0,0,0,0", "--outputs",
-                        "11,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,99", "--lpt", "0", "--passes", "2"},
-                       in);
+  const ReplayRun r =
+      Replay({"--spectra", "-", "--mode", "1", "--level", "70", "--agc", "0", "--bars",
+              "0,0,0,0,0,0,0,0,0,0,45,0,0,0,0,0,0,0", "--outputs",
+              "11,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,99", "--lpt", "0", "--passes", "2"},
+             in);
   ASSERT_EQ(r.code, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u);

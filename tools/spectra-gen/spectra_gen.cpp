@@ -18,9 +18,9 @@ int main(int argc, char** argv) {
   std::uniform_real_distribution<float> jitter(0.7f, 1.3f);
   std::vector<float> bins(2048);
   for (long long pass = 0; pass < passes; ++pass) {
-    const long long song = pass / 4000;       // a new "song" every ~3 minutes
+    const long long song = pass / 4000;  // a new "song" every ~3 minutes
     const int beat = static_cast<int>(pass % 10);
-    const bool pause = pass % 4000 > 3900;    // a few seconds of silence between songs
+    const bool pause = pass % 4000 > 3900;  // a few seconds of silence between songs
     const float loudness = song % 7 == 3 ? 40.0f : 1.0f + 0.1f * static_cast<float>(song % 5);
     for (int k = 0; k < 2048; ++k) bins[k] = pause ? 0.0f : 2e-5f * jitter(gen) / (1 + k / 64);
     if (!pause) {

@@ -29,7 +29,7 @@
 #include <random>
 #include <string>
 
-#include "app/rtf/document_viewers.h"
+#include "app/viewers/document_viewers.h"
 
 namespace {
 

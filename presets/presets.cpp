@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/settings/settings_store.h"
+#include "settings/settings_store.h"
 
 namespace glimmerix {
 namespace {

@@ -1,6 +1,6 @@
 #include "presets/settings_file.h"
 
-#include "app/settings/settings_store.h"
+#include "settings/settings_store.h"
 
 namespace glimmerix {
 namespace {

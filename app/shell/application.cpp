@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <random>
 
-#include "app/settings/settings_store.h"
 #include "app/shell/app_icon.h"
 #include "app/shell/controller_dialog.h"
 #include "app/shell/main_window.h"
@@ -25,6 +24,7 @@
 #include "app/shell/window_layout.h"
 #include "app/shell/window_placement.h"
 #include "presets/settings_file.h"
+#include "settings/settings_store.h"
 
 namespace glimmerix::shell {
 namespace {

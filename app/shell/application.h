@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "app/rtf/document_viewers.h"
 #include "app/shell/gui_bridge.h"
+#include "app/viewers/document_viewers.h"
 #include "engine/capture/audio_capture.h"
 #include "engine/controls.h"
 #include "engine/engine.h"

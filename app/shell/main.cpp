@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/settings/settings_store.h"
 #include "app/shell/application.h"
 #include "app/shell/process.h"
 #include "outputs/hid_access.h"
+#include "settings/settings_store.h"
 
 namespace {
 

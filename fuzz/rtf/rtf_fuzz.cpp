@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/rtf/rtf_reader.h"
+#include "rtf/rtf_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace glimmerix::rtf;

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "app/settings/settings_store.h"
 #include "presets/settings_file.h"
+#include "settings/settings_store.h"
 #include "tests/settings/temp_folder.h"
 
 namespace glimmerix {

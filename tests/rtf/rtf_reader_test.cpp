@@ -1,4 +1,4 @@
-#include "app/rtf/rtf_reader.h"
+#include "rtf/rtf_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "rtf/code_pages.h"
 
 namespace glimmerix::rtf {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <functional>
 
-#include "app/settings/settings_store.h"
+#include "settings/settings_store.h"
 #include "tests/settings/temp_folder.h"
 
 namespace glimmerix {

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/settings/settings_store.h"
+#include "settings/settings_store.h"
 #include "tests/settings/temp_folder.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -1,5 +1,5 @@
 // The key-and-value store: line parsing, the written form, the number rule and the safe replace.
-#include "app/settings/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

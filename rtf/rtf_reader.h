@@ -1,7 +1,7 @@
 // The RTF reader: rich-text bytes in, a plain model of paragraphs and formatted runs out.
 //
-// Qt-free, so it is tested and fuzzed on its own; rtf_text_document.h turns the model into a
-// QTextDocument for the viewers.
+// Qt-free, so it is tested and fuzzed on its own; app/viewers/rtf_text_document.h turns the model
+// into a QTextDocument for the viewers. Code pages are decoded by code_pages.h.
 //
 // What it understands: groups, control words with their parameters, control symbols, "\'hh"
 // bytes decoded through the document's code page ("\ansicpg", "\ansi", "\mac", "\pc", "\pca",
@@ -140,9 +140,5 @@ Document ReadRtf(const ByteSource& source, const Limits& limits = {});
 
 // ReadRtf over bytes held in memory.
 Document ParseRtf(std::string_view bytes, const Limits& limits = {});
-
-// The Windows code page that an RTF "\fcharsetN" stands for; 0 for the document's own
-// (ANSI and default character sets, and unknown ones).
-int CodePageOfCharset(int charset);
 
 }  // namespace glimmerix::rtf

@@ -26,8 +26,8 @@
 #include <random>
 #include <string>
 
-#include "app/rtf/document_viewers.h"
-#include "app/rtf/rtf_text_document.h"
+#include "app/viewers/document_viewers.h"
+#include "app/viewers/rtf_text_document.h"
 
 namespace glimmerix {
 namespace {

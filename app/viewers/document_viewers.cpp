@@ -1,4 +1,4 @@
-#include "app/rtf/document_viewers.h"
+#include "app/viewers/document_viewers.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -17,7 +17,7 @@
 #include <functional>
 #include <utility>
 
-#include "app/rtf/rtf_text_document.h"
+#include "app/viewers/rtf_text_document.h"
 
 namespace glimmerix {
 

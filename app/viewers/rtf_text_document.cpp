@@ -1,4 +1,4 @@
-#include "app/rtf/rtf_text_document.h"
+#include "app/viewers/rtf_text_document.h"
 
 #include <QColor>
 #include <QFont>

@@ -7,7 +7,7 @@
 #include <QSignalSpy>
 #include <QWidget>
 
-#include "app/rtf/document_viewers.h"
+#include "app/viewers/document_viewers.h"
 
 // Xlib last: its macros (Bool, Status, ...) break Qt headers included after it.
 #include <X11/Xlib.h>

@@ -1,4 +1,4 @@
-#include "app/settings/settings_store.h"
+#include "settings/settings_store.h"
 
 #include <dirent.h>
 #include <fcntl.h>

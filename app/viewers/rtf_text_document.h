@@ -6,7 +6,7 @@
 
 #include <QByteArrayView>
 
-#include "app/rtf/rtf_reader.h"
+#include "rtf/rtf_reader.h"
 
 class QTextDocument;
 

@@ -1,10 +1,6 @@
-#include "app/rtf/rtf_reader.h"
-
-#include <iconv.h>
+#include "rtf/rtf_reader.h"
 
 #include <algorithm>
-#include <bit>
-#include <cerrno>
 #include <climits>
 #include <initializer_list>
 #include <memory>
@@ -12,6 +8,8 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "rtf/code_pages.h"
 
 namespace glimmerix::rtf {
 namespace {
@@ -22,119 +20,6 @@ constexpr int kMaxWordLetters = 32;
 constexpr std::size_t kFlushBytes = 4096;
 // Indents and spacing beyond 22 inches are nonsense; keep them to that.
 constexpr int kMaxTwips = 31680;
-
-// The iconv name of a Windows code page.
-std::string IconvName(int code_page) {
-  switch (code_page) {
-    case 936:
-      return "GBK";
-    case 950:
-      return "BIG5";
-    case 1361:
-      return "JOHAB";
-    case 10000:
-      return "MACINTOSH";
-    case 10007:
-      return "MAC-CYRILLIC";
-    case 20866:
-      return "KOI8-R";
-    case 21866:
-      return "KOI8-U";
-    case 65001:
-      return "UTF-8";
-    default:
-      break;
-  }
-  if (code_page >= 28591 && code_page <= 28605) {
-    return "ISO-8859-" + std::to_string(code_page - 28590);
-  }
-  return "CP" + std::to_string(code_page);
-}
-
-// Decodes bytes of Windows code pages into UTF-32, with one iconv descriptor per code page.
-// Unknown code pages fall back to Windows-1252; bytes a code page does not define become U+FFFD.
-// Opening a descriptor costs far more than a short document's decoding, so each thread keeps
-// its descriptors (ThreadDecoder) for all the documents it reads; iconv descriptors must not be
-// shared between threads.
-class Decoder {
- public:
-  Decoder() = default;
-  Decoder(const Decoder&) = delete;
-  Decoder& operator=(const Decoder&) = delete;
-  ~Decoder() { CloseAll(); }
-
-  // Appends the decoding of bytes to out. A multi-byte sequence cut off at the end becomes U+FFFD
-  // when final, else it is left undecoded: the count of such trailing bytes is returned in
-  // *left_over (the caller passes them again with what follows). Returns false when invalid
-  // sequences were met.
-  bool Decode(int code_page, std::string_view bytes, std::u32string& out, bool final = true,
-              std::size_t* left_over = nullptr) {
-    if (left_over != nullptr) *left_over = 0;
-    if (bytes.empty()) return true;
-    iconv_t cd = Descriptor(code_page);
-    if (cd == kInvalid) cd = Descriptor(1252);
-    if (cd == kInvalid) {  // no iconv at all: Latin-1 is better than nothing
-      for (unsigned char b : bytes) out.push_back(b);
-      return true;
-    }
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    bool clean = true;
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t in_left = bytes.size();
-    char32_t buffer[256];
-    while (in_left > 0) {
-      char* outp = reinterpret_cast<char*>(buffer);
-      std::size_t out_left = sizeof(buffer);
-      std::size_t rc = iconv(cd, &in, &in_left, &outp, &out_left);
-      out.append(buffer, (sizeof(buffer) - out_left) / sizeof(char32_t));
-      if (rc != static_cast<std::size_t>(-1)) continue;
-      if (errno == E2BIG) continue;
-      if (errno == EINVAL && !final && left_over != nullptr) {  // the rest comes later
-        *left_over = in_left;
-        break;
-      }
-      clean = false;
-      out.push_back(kReplacement);
-      if (errno == EILSEQ) {  // skip the byte that starts the bad sequence
-        ++in;
-        --in_left;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      } else {  // EINVAL: a sequence cut off by the end
-        break;
-      }
-    }
-    return clean;
-  }
-
- private:
-  static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
-  static constexpr std::size_t kMaxOpen = 32;
-
-  void CloseAll() {
-    for (auto& [page, cd] : open_) {
-      if (cd != kInvalid) iconv_close(cd);
-    }
-    open_.clear();
-  }
-
-  iconv_t Descriptor(int code_page) {
-    auto found = open_.find(code_page);
-    if (found != open_.end()) return found->second;
-    const char* to = std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
-    if (open_.size() >= kMaxOpen) CloseAll();  // a document naming ever new code pages
-    iconv_t cd = kInvalid;
-    if (code_page > 0) cd = iconv_open(to, IconvName(code_page).c_str());
-    open_.emplace(code_page, cd);
-    return cd;
-  }
-
-  std::unordered_map<int, iconv_t> open_;
-};
-
-Decoder& ThreadDecoder() {
-  thread_local Decoder decoder;
-  return decoder;
-}
 
 void AppendUtf8(char32_t c, std::string& out) {
   if (c < 0x80) {
@@ -824,7 +709,7 @@ class Parser {
     }
     decoded_.clear();
     std::size_t left_over = 0;
-    ThreadDecoder().Decode(code_page, pending_bytes_, decoded_, final, &left_over);
+    DecodeCodePage(code_page, pending_bytes_, decoded_, final, &left_over);
     pending_bytes_.erase(0, pending_bytes_.size() - left_over);
     for (char32_t c : decoded_) {
       if (stopped_) break;
@@ -966,7 +851,6 @@ class PlainTextReader {
 
   Document Read() {
     if (in_.Peek(0) == 0xEF && in_.Peek(1) == 0xBB && in_.Peek(2) == 0xBF) in_.Skip(3);
-    Decoder& decoder = ThreadDecoder();
     std::string undecoded;  // a character cut off at the end of a piece, then the next piece
     std::u32string decoded;
     while (!stopped_) {
@@ -975,12 +859,12 @@ class PlainTextReader {
       undecoded.append(piece);
       decoded.clear();
       std::size_t left_over = 0;
-      if (!decoder.Decode(code_page_, undecoded, decoded, final, &left_over) &&
+      if (!DecodeCodePage(code_page_, undecoded, decoded, final, &left_over) &&
           code_page_ == 65001) {
         code_page_ = 1252;
         DecodeKeptTextAgain();
         decoded.clear();
-        decoder.Decode(code_page_, undecoded, decoded);
+        DecodeCodePage(code_page_, undecoded, decoded);
         left_over = 0;
       }
       undecoded.erase(0, undecoded.size() - left_over);
@@ -1032,7 +916,7 @@ class PlainTextReader {
       }
     }
     std::u32string text;
-    ThreadDecoder().Decode(code_page_, bytes, text);
+    DecodeCodePage(code_page_, bytes, text);
     const bool after_cr = after_cr_;
     doc_.paragraphs.assign(1, Paragraph{});
     chars_ = 0;
@@ -1056,47 +940,6 @@ class PlainTextReader {
 };
 
 }  // namespace
-
-int CodePageOfCharset(int charset) {
-  switch (charset) {
-    case 77:
-      return 10000;
-    case 128:
-      return 932;
-    case 129:
-      return 949;
-    case 130:
-      return 1361;
-    case 134:
-      return 936;
-    case 136:
-      return 950;
-    case 161:
-      return 1253;
-    case 162:
-      return 1254;
-    case 163:
-      return 1258;
-    case 177:
-      return 1255;
-    case 178:
-      return 1256;
-    case 186:
-      return 1257;
-    case 204:
-      return 1251;
-    case 222:
-      return 874;
-    case 238:
-      return 1250;
-    case 254:
-      return 437;
-    case 255:
-      return 850;
-    default:
-      return 0;
-  }
-}
 
 std::u32string Document::PlainText() const {
   std::u32string out;

@@ -7,7 +7,7 @@
 #include "app/shell/main_window.h"
 #include "gtest/gtest.h"
 #include "outputs/usb_controller.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix::shell {
 namespace {

@@ -17,7 +17,7 @@
 #include "engine/capture/audio_capture.h"
 #include "engine/engine.h"
 #include "engine/realtime.h"
-#include "tests/capture/sound_server.h"
+#include "tests/support/sound_server.h"
 
 extern char** environ;
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/capture/audio_capture.h"
-#include "tests/capture/sound_server.h"
+#include "tests/support/sound_server.h"
 
 namespace glimmerix {
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "engine/capture/audio_capture.h"
-#include "tests/capture/sound_server.h"
+#include "tests/support/sound_server.h"
 
 namespace glimmerix {
 namespace {

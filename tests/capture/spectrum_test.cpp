@@ -13,7 +13,7 @@
 #include "engine/capture/live_spectrum.h"
 #include "engine/capture/sample_ring.h"
 #include "engine/capture/spectrum_analyzer.h"
-#include "tests/engine/alloc_counter.h"
+#include "tests/support/alloc_counter.h"
 
 namespace glimmerix {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "tests/e2e/program_run.h"
+#include "tests/support/program_run.h"
 
 extern char** environ;
 

@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "tests/e2e/program_run.h"
+#include "tests/support/program_run.h"
 
 // Xlib last: its macros (None, Bool, Status) clash with the headers above.
-#include "tests/outputs/key_press_probe.h"
+#include "tests/support/key_press_probe.h"
 
 namespace glimmerix::e2e {
 namespace {

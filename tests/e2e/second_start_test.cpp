@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "tests/e2e/program_run.h"
+#include "tests/support/program_run.h"
 
 namespace glimmerix::e2e {
 namespace {

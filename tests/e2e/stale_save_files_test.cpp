@@ -7,7 +7,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/e2e/program_run.h"
+#include "tests/support/program_run.h"
 
 namespace glimmerix::e2e {
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "tests/capture/sound_server.h"
-#include "tests/e2e/program_run.h"
+#include "tests/support/program_run.h"
+#include "tests/support/sound_server.h"
 
 namespace glimmerix::e2e {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "tests/engine/engine_harness.h"
 
-#include "tests/engine/alloc_counter.h"
+#include "tests/support/alloc_counter.h"
 
 namespace glimmerix::testing {
 namespace {

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "tests/e2e/program_run.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
+#include "tests/support/program_run.h"
 
 namespace glimmerix::e2e {
 namespace {

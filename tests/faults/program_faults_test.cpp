@@ -21,9 +21,9 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "tests/capture/sound_server.h"
-#include "tests/e2e/program_run.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
+#include "tests/support/program_run.h"
+#include "tests/support/sound_server.h"
 
 namespace glimmerix::e2e {
 namespace {

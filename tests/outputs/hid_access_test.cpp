@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "outputs/usb_controller.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "outputs/hid_access.h"
 #include "outputs/usb_controller.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix {
 namespace {

@@ -20,7 +20,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
-#include "tests/outputs/key_press_probe.h"
+#include "tests/support/key_press_probe.h"
 
 extern char** environ;
 

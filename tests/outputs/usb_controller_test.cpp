@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix {
 namespace {

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "outputs/usb_controller.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 namespace {
 std::atomic<ino_t> gone_inode{0};

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "outputs/usb_controller.h"
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 namespace {
 

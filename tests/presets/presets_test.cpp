@@ -7,7 +7,7 @@
 
 #include "presets/settings_file.h"
 #include "settings/settings_store.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace glimmerix {
 namespace {

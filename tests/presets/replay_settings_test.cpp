@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "engine/ports.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tools/replay/replay.h"
 
 namespace glimmerix {

@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "settings/settings_store.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace glimmerix {
 namespace {

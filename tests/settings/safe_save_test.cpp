@@ -13,7 +13,7 @@
 #include <fstream>
 
 #include "settings/settings_store.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define GLIMMERIX_SANITIZED 1

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <random>
 
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace glimmerix {
 namespace {

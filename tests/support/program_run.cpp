@@ -1,4 +1,4 @@
-#include "tests/e2e/program_run.h"
+#include "tests/support/program_run.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>

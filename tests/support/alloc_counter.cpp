@@ -1,4 +1,4 @@
-#include "tests/engine/alloc_counter.h"
+#include "tests/support/alloc_counter.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/outputs/fake_hid_tree.h"
+#include "tests/support/fake_hid_tree.h"
 
 struct _XDisplay;
 
@@ -31,8 +31,8 @@ namespace glimmerix::e2e {
 
 using Window = unsigned long;  // an X window id
 
-inline constexpr int kVid = 0x1209;
-inline constexpr int kPid = 0xC0DE;
+using testing::kPid;  // the fake controller's identifiers
+using testing::kVid;
 
 // Polls pred every 20 ms until it holds or timeout passes.
 bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout);

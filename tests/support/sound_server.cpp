@@ -1,4 +1,4 @@
-#include "tests/capture/sound_server.h"
+#include "tests/support/sound_server.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -27,14 +27,19 @@ std::string_view ModeName(int mode) {
 
 std::string TrayToolTip(const TrayState& state) {
   std::string tip = "Glimmerix";
-  for (std::string_view part :
-       {ModeName(state.mode), state.controller_status, state.controller_problem, state.port_problem,
-        state.sound_problem}) {
+  const auto add = [&tip](std::string_view label, std::string_view part) {
     part = Trimmed(part);
-    if (part.empty()) continue;
+    if (part.empty()) return;
     tip += " - ";
+    tip += label;
     tip += part;
-  }
+  };
+  add({}, ModeName(state.mode));
+  add({}, state.controller_status);
+  add({}, state.controller_problem);
+  // The port's reason names only its node: say which output it is.
+  add("parallel port: ", state.port_problem);
+  add({}, state.sound_problem);
   return tip;
 }
 

@@ -15,7 +15,8 @@ struct TrayState {
   std::string_view sound_problem;
 };
 
-// "Glimmerix", the mode, the controller's status and then each problem, joined by " - ", e.g.
+// "Glimmerix", the mode, the controller's status and then each problem (the port's after
+// "parallel port: "), joined by " - ", e.g.
 // "Glimmerix - Auto - USBON - no sound from the recording input". Empty parts are left out;
 // surrounding white space (a trailing line end) of each part is dropped.
 std::string TrayToolTip(const TrayState& state);

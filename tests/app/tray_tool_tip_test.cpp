@@ -12,7 +12,7 @@ TEST(TrayToolTip, NamesModeAndControllerThenEachProblemInOrder) {
   EXPECT_EQ(TrayToolTip({3, "USBON", "cannot open /dev/hidraw0: Permission denied\n",
                          " /dev/parport0 missing ", "no sound server"}),
             "Glimmerix - Rnd - USBON - cannot open /dev/hidraw0: Permission denied - "
-            "/dev/parport0 missing - no sound server");
+            "parallel port: /dev/parport0 missing - no sound server");
 }
 
 TEST(TrayToolTip, NoModeAndBlankPartsLeaveNoEmptySeparators) {

@@ -76,14 +76,7 @@ class Desktop : public ::testing::Test {
         },
         5s);
     run.Start();
-    Window icon = 0;
-    WaitFor(
-        [&] {
-          const auto icons = x.TrayIcons();
-          icon = icons.empty() ? 0 : icons.front();
-          return icon != 0;
-        },
-        10s);
+    const Window icon = x.WaitForTrayIcon();
     if (icon == 0) return 0;
     Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 1");
     Window w = 0;

@@ -47,17 +47,7 @@ class EndToEnd : public ::testing::Test {
     run.Write("setting.dat", s);
   }
 
-  Window WaitTray() {
-    Window icon = 0;
-    WaitFor(
-        [&] {
-          const auto icons = x.TrayIcons();
-          icon = icons.empty() ? 0 : icons.front();
-          return icon != 0;
-        },
-        10s);
-    return icon;
-  }
+  Window WaitTray() { return x.WaitForTrayIcon(); }
 
   Window ShowMainWindow(Window icon) {
     Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 1");

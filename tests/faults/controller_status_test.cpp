@@ -48,14 +48,8 @@ TEST(ProgramFaultsControllerStatus, UnopenableControllerShowsOrangeUsbOnWithAToo
   run.Write("setting.dat", {"PID = " + std::to_string(kPid), "VID = " + std::to_string(kVid)});
   run.Start();
 
-  Window icon = 0;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        const auto icons = x.TrayIcons();
-        return (icon = icons.empty() ? 0 : icons.front()) != 0;
-      },
-      10s))
-      << run.Read("program.log");
+  const Window icon = x.WaitForTrayIcon();
+  ASSERT_NE(icon, 0u) << run.Read("program.log");
   Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 1");
   Window window = 0;
   ASSERT_TRUE(WaitFor([&] { return (window = x.MappedWindow("Glimmerix")) != 0; }, 5s));

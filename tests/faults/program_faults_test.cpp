@@ -107,13 +107,7 @@ class ProgramFaults : public ::testing::Test {
   }
 
   Window ShowMainWindow() {
-    Window icon = 0;
-    WaitFor(
-        [&] {
-          const auto icons = x.TrayIcons();
-          return (icon = icons.empty() ? 0 : icons.front()) != 0;
-        },
-        10s);
+    const Window icon = x.WaitForTrayIcon();
     if (icon == 0) return 0;
     Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15 click 1");
     Window w = 0;

@@ -197,6 +197,18 @@ std::vector<Window> Display::ProgramWindows() {
   return found;
 }
 
+Window Display::WaitForTrayIcon(std::chrono::milliseconds timeout) {
+  Window icon = 0;
+  WaitFor(
+      [&] {
+        const auto icons = TrayIcons();
+        icon = icons.empty() ? 0 : icons.front();
+        return icon != 0;
+      },
+      timeout);
+  return icon;
+}
+
 std::vector<Window> Display::TrayIcons() {
   std::vector<Window> icons;
   // Every top-level window of Qt's carries _XEMBED_INFO, and under a window manager every managed

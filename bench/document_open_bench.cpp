@@ -108,8 +108,8 @@ int RunCase(const QString& name) {
 
   QElapsedTimer clock;
   clock.start();
-  viewers.Open_Window_3();
-  QWidget* window = viewers.Window(3);
+  viewers.Open(glimmerix::Document::kHistory);
+  QWidget* window = viewers.Window(glimmerix::Document::kHistory);
   QCoreApplication::processEvents();
   if (window != nullptr) window->grab();  // painted, as the user sees it
   const qint64 shown_ms = clock.elapsed();
@@ -126,7 +126,7 @@ int RunCase(const QString& name) {
   QTimer::singleShot(2000, qApp, &QCoreApplication::quit);
   QCoreApplication::exec();
   const long peak = StatusKb("VmHWM");
-  const QTextBrowser* area = viewers.DocumentArea(3);
+  const QTextBrowser* area = viewers.DocumentArea(glimmerix::Document::kHistory);
   std::printf(
       "%-10s shown after %6lld ms, longest GUI stall %6lld ms, "
       "peak memory +%5ld MB, %lld characters shown\n",

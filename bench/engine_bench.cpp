@@ -43,20 +43,20 @@ class CountingUsb : public UsbPort {
 
 class CountingLpt : public ParallelPort {
  public:
-  void LPT_Out(int, int v) override { last = v; }
+  void WriteRegister(int, int v) override { last = v; }
   int last = 0;
 };
 
 class NoLamps : public KeyboardLamps {
  public:
-  void SetLEDKey(char, int state) override { last = state; }
+  void SetLockKey(char, int state) override { last = state; }
   int last = 0;
 };
 
 void BM_EnginePass(benchmark::State& state) {
   ControlTable controls;
   EngineShared shared;
-  shared.EFFECT_ZMU = static_cast<int>(state.range(0));
+  shared.mode = static_cast<int>(state.range(0));
   for (int g = gadget::kFirstOutputList; g <= gadget::kLastOutputList; ++g)
     controls.set_value(g, g - gadget::kFirstOutputList + 1);
   MusicLikeSpectrum spectrum;

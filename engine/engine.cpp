@@ -84,7 +84,7 @@ void ApplyLptShare(int channel, int& LPT_378, int& LPT_37A) {
 Engine::Engine(ControlTable& controls, EngineShared& shared, const EnginePorts& ports)
     : controls_(controls), shared_(shared), ports_(ports) {}
 
-void Engine::UpdateSpectrum(std::stop_token stop) {
+void Engine::RunLoop(std::stop_token stop) {
   while (!stop.stop_requested()) {
     if (ports_.spectrum) ports_.spectrum->Collect();
     RunPass();
@@ -98,23 +98,23 @@ void Engine::RunPass() {
   AnalyseBands();
   LPT_378_ = 0;
   LPT_37A_ = kLptControlAllOff;
-  if (shared_.EFFECT_ZMU.load() == kModeManual) DecideManual();
+  if (shared_.mode.load() == kModeManual) DecideManual();
   CountAgc();
-  if (shared_.EFFECT_ZMU.load() == kModeAuto) DecideAuto();
-  if (shared_.EFFECT_ZMU.load() == kModeRnd) DecideRnd();
+  if (shared_.mode.load() == kModeAuto) DecideAuto();
+  if (shared_.mode.load() == kModeRnd) DecideRnd();
   DecideLeds();
   if (controls_.value(gadget::kKeyCheck) == 1 && ports_.lamps) {
-    ports_.lamps->SetLEDKey('n', NUM_);
-    ports_.lamps->SetLEDKey('c', CAPS_);
-    ports_.lamps->SetLEDKey('s', SCROLL_);
+    ports_.lamps->SetLockKey('n', NUM_);
+    ports_.lamps->SetLockKey('c', CAPS_);
+    ports_.lamps->SetLockKey('s', SCROLL_);
   }
   if (controls_.value(gadget::kInvertCheck) == 1) Invert();
-  const PackedPorts packed = PackPorts(USB_, controls_);
+  const PackedPorts packed = PackPorts(channel_states_, controls_);
   OUT_C_ = packed.OUT_C;
   OUT_B_ = packed.OUT_B;
   OUT_D_ = packed.OUT_D;
-  if (shared_.exit_usb.load() == 0 && !shared_.output_paused.load()) SendPorts();
-  shared_.QWERTY.store(controls_.value(gadget::kLevelBar));
+  if (shared_.closing.load() == 0 && !shared_.output_paused.load()) SendPorts();
+  shared_.engine_level_bar.store(controls_.value(gadget::kLevelBar));
   WatchHotKeys();
   if (ports_.columns) ports_.columns->PassEnded();
 }
@@ -123,48 +123,50 @@ void Engine::AnalyseBands() {
   for (int n = 0; n < kChannels; ++n) {
     float sum = 0.0f;
     for (int k = kBandStart[n]; k < kBandStart[n + 1]; ++k) sum = sum + FFT_[k];
-    Z_[n] = sum;
+    band_values_[n] = sum;
   }
   float total = 0.0f;
-  for (int n = 0; n < 8; ++n) total = total + Z_[n];
+  for (int n = 0; n < 8; ++n) total = total + band_values_[n];
   NUM_1_ = static_cast<float>(static_cast<double>(total) / 8);
-  for (int n = 8; n < 13; ++n) total = total + Z_[n];
+  for (int n = 8; n < 13; ++n) total = total + band_values_[n];
   CAPS_1_ = static_cast<float>((static_cast<double>(total) - NUM_1_) / 5);
-  for (int n = 13; n < 18; ++n) total = total + Z_[n];
+  for (int n = 13; n < 18; ++n) total = total + band_values_[n];
   SCROLL_1_ = static_cast<float>((static_cast<double>(total) - NUM_1_ - CAPS_1_) / 5);
-  Z_[18] = total;
+  band_values_[18] = total;
 
-  if (Finite(Z_[18]) > kSilence) {
-    K_ = RoundToInt(static_cast<double>(kMaster) / Z_[18]);
-    K_ = RoundToInt(std::sqrt(static_cast<double>(K_)));
-    const int mode = shared_.EFFECT_ZMU.load();
-    const double qwerty = shared_.QWERTY.load();
+  if (Finite(band_values_[18]) > kSilence) {
+    gain_ = RoundToInt(static_cast<double>(kMaster) / band_values_[18]);
+    gain_ = RoundToInt(std::sqrt(static_cast<double>(gain_)));
+    const int mode = shared_.mode.load();
+    const double qwerty = shared_.engine_level_bar.load();
     for (int b = 0; b < kChannels; ++b) {
-      Z_[b] = static_cast<float>(static_cast<double>(Z_[b]) * K_);
+      band_values_[b] = static_cast<float>(static_cast<double>(band_values_[b]) * gain_);
       if (mode == kModeManual) {
-        Z_[b] = static_cast<float>(std::sqrt(static_cast<double>(Z_[b])) * qwerty);
+        band_values_[b] =
+            static_cast<float>(std::sqrt(static_cast<double>(band_values_[b])) * qwerty);
       } else if (mode == kModeAuto) {
-        Z_[b] = static_cast<float>(static_cast<double>(Z_[b]) * qwerty * 2.2);
+        band_values_[b] = static_cast<float>(static_cast<double>(band_values_[b]) * qwerty * 2.2);
       }
     }
-    Z_[18] = static_cast<float>(std::sqrt(static_cast<double>(Z_[18])));
-    NUM_1_ = static_cast<float>(std::sqrt(static_cast<double>(NUM_1_) * K_) * qwerty);
-    CAPS_1_ = static_cast<float>(std::sqrt(static_cast<double>(CAPS_1_) * K_) * qwerty);
-    SCROLL_1_ = static_cast<float>(std::sqrt(static_cast<double>(SCROLL_1_) * K_) * qwerty);
+    band_values_[18] = static_cast<float>(std::sqrt(static_cast<double>(band_values_[18])));
+    NUM_1_ = static_cast<float>(std::sqrt(static_cast<double>(NUM_1_) * gain_) * qwerty);
+    CAPS_1_ = static_cast<float>(std::sqrt(static_cast<double>(CAPS_1_) * gain_) * qwerty);
+    SCROLL_1_ = static_cast<float>(std::sqrt(static_cast<double>(SCROLL_1_) * gain_) * qwerty);
   } else {
-    std::fill(Z_.begin(), Z_.begin() + 19, 0.0f);
+    std::fill(band_values_.begin(), band_values_.begin() + 19, 0.0f);
     NUM_1_ = CAPS_1_ = SCROLL_1_ = 0.0f;
     NUM_2_ = CAPS_2_ = SCROLL_2_ = 0;
   }
 }
 
 void Engine::DecideManual() {
-  for (int n = 1; n <= kChannels; ++n) ChannelDecided(n, Finite(Z_[n - 1]) > controls_.band_bar(n));
+  for (int n = 1; n <= kChannels; ++n)
+    ChannelDecided(n, Finite(band_values_[n - 1]) > controls_.band_bar(n));
 }
 
 void Engine::CountAgc() {
   const int agc = controls_.value(gadget::kAgcBar);
-  shared_.qqqqqq.store(agc);
+  shared_.engine_agc_bar.store(agc);
   ++flags_;
   if (flags_ >= agc) flags_ = 0;
   steps_ = 1;
@@ -172,7 +174,7 @@ void Engine::CountAgc() {
 
 void Engine::DecideAuto() {
   for (int n = 1; n <= kChannels; ++n) {
-    const double v = Finite(Z_[n - 1]);
+    const double v = Finite(band_values_[n - 1]);
     const int bar = gadget::kFirstBandBar + n - 1;
     if (v > controls_.value(bar)) {
       controls_.set_value(bar, RoundToInt(v));
@@ -187,14 +189,14 @@ void Engine::DecideAuto() {
 void Engine::DecideRnd() {
   auto uniform = [this](int n) { return ports_.random ? ports_.random->Uniform(n) : 0; };
   rands_ = kRndBase + uniform(kRndSpread);
-  if (Finite(Z_[18]) > kRndGate) {
+  if (Finite(band_values_[18]) > kRndGate) {
     for (int n = 1; n <= kChannels; ++n) {
-      Z_[n - 1] = static_cast<float>(uniform(kRndRange));
-      ChannelDecided(n, Z_[n - 1] > rands_);
+      band_values_[n - 1] = static_cast<float>(uniform(kRndRange));
+      ChannelDecided(n, band_values_[n - 1] > rands_);
     }
   } else {
     for (int n = 1; n <= kChannels; ++n) {
-      Z_[n - 1] = 0.0f;
+      band_values_[n - 1] = 0.0f;
       ChannelDecided(n, false);
     }
   }
@@ -217,7 +219,7 @@ void Engine::DecideLeds() {
 }
 
 void Engine::Invert() {
-  for (int n = 1; n <= kChannels; ++n) USB_[n] = USB_[n] == 0 ? 1 : 0;
+  for (int n = 1; n <= kChannels; ++n) channel_states_[n] = channel_states_[n] == 0 ? 1 : 0;
 }
 
 void Engine::Send(int value) {
@@ -230,7 +232,7 @@ void Engine::SendPorts() {
   Send(OUT_D_);
   // Taking the request before reading the bars means a change that arrives while the commands
   // go out raises it again and is sent with the next pass rather than lost.
-  if (shared_.flag_bright.exchange(0) == 1) {
+  if (shared_.send_bright_and_step.exchange(0) == 1) {
     Send(0xC0 + controls_.value(gadget::kBrightBar));
     const int sn = controls_.value(gadget::kStepBar) >> 4;
     const int mn = controls_.value(gadget::kStepBar) & 15;
@@ -239,27 +241,26 @@ void Engine::SendPorts() {
   }
   if (ports_.lpt) {
     if (controls_.value(gadget::kLptCheck) == 1) {
-      ports_.lpt->LPT_Out(kLptData, LPT_378_);
-      ports_.lpt->LPT_Out(kLptControl, LPT_37A_);
+      ports_.lpt->WriteRegister(kLptData, LPT_378_);
+      ports_.lpt->WriteRegister(kLptControl, LPT_37A_);
     } else {
-      ports_.lpt->LPT_Out(kLptData, 0);
-      ports_.lpt->LPT_Out(kLptControl, kLptControlAllOff);
+      ports_.lpt->WriteRegister(kLptData, 0);
+      ports_.lpt->WriteRegister(kLptControl, kLptControlAllOff);
     }
   }
 }
 
 void Engine::ChannelDecided(int channel, bool on) {
-  USB_[channel] = on ? 1 : 0;
-  ZZZ_ = on ? 1 : 0;
+  channel_states_[channel] = on ? 1 : 0;
   if (on) ApplyLptShare(channel, LPT_378_, LPT_37A_);
-  FFF_ = channel - 1;
-  Stolb();
+  DrawChannelColumn(channel - 1, on ? 1 : 0);
 }
 
-void Engine::Stolb() {
-  DrawColumn(pictures_[FFF_], Z_[FFF_], ZZZ_);
-  column_lamps_[FFF_] = ZZZ_;
-  if (ports_.columns) ports_.columns->ColumnDrawn(FFF_, Z_[FFF_], ZZZ_, pictures_[FFF_]);
+void Engine::DrawChannelColumn(int column, int lamp) {
+  DrawColumn(pictures_[column], band_values_[column], lamp);
+  column_lamps_[column] = lamp;
+  if (ports_.columns)
+    ports_.columns->ColumnDrawn(column, band_values_[column], lamp, pictures_[column]);
 }
 
 void Engine::Click(int gadget, bool with_gaps) {
@@ -277,7 +278,7 @@ void Engine::WatchHotKeys() {
   if (keys->IsDown(HotKey::kF6)) Click(gadget::kRndButton, false);
   if (keys->IsDown(HotKey::kF7)) Click(gadget::kAutoButton, false);
   if (keys->IsDown(HotKey::kF8)) {
-    switch (shared_.EFFECT_ZMU.load()) {
+    switch (shared_.mode.load()) {
       case kModeManual:
         Click(gadget::kRndButton, true);
         break;

@@ -5,8 +5,8 @@
 //
 // Threads: an Engine belongs to the thread that runs its passes (the engine thread). It shares
 // with other threads only EngineShared (atomics) and the ControlTable (thread-safe). The
-// observers below (Z(), USB(), lamps ...) are for the engine thread itself, for tests and for the
-// replay tool, which run passes on their own thread.
+// observers below (band_values(), channel_states(), lamps ...) are for the engine thread itself,
+// for tests and for the replay tool, which run passes on their own thread.
 //
 // A pass allocates nothing and never blocks on the GUI.
 #pragma once
@@ -22,7 +22,7 @@
 
 namespace glimmerix {
 
-// Mode values of EFFECT_ZMU.
+// Values of EngineShared::mode: which decision the pass makes.
 inline constexpr int kModeNone = 0;
 inline constexpr int kModeManual = 1;
 inline constexpr int kModeAuto = 2;
@@ -30,15 +30,15 @@ inline constexpr int kModeRnd = 3;
 
 // Program-wide values shared between the engine thread and the main thread.
 struct EngineShared {
-  std::atomic<int> EFFECT_ZMU{kModeNone};  // mode; written by the GUI thread and presets only
-  std::atomic<int> flag_bright{0};         // 1: the next pass sends Bright and Step
-  std::atomic<int> exit_usb{0};            // 1: closing, the engine sends nothing more
+  std::atomic<int> mode{kModeNone};  // the light mode; written by the GUI thread and presets only
+  std::atomic<int> send_bright_and_step{0};  // 1: the next pass sends Bright and Step
+  std::atomic<int> closing{0};  // 1: the program is closing, the engine sends nothing more
   // True while another party (the controller dialog's light test) drives the controller and the
-  // parallel port: passes go on deciding and drawing but send nothing, and a raised flag_bright
-  // waits for the first pass after the pause.
+  // parallel port: passes go on deciding and drawing but send nothing, and a raised
+  // send_bright_and_step waits for the first pass after the pause.
   std::atomic<bool> output_paused{false};
-  std::atomic<int> QWERTY{0};  // the engine's copy of the Level bar, end of each pass
-  std::atomic<int> qqqqqq{0};  // the engine's copy of the AGC bar, every pass
+  std::atomic<int> engine_level_bar{0};  // the engine's copy of the Level bar, end of each pass
+  std::atomic<int> engine_agc_bar{0};    // the engine's copy of the AGC bar, every pass
 };
 
 // Told after each column is drawn, on the engine thread; must not block or allocate. PassBegins
@@ -78,17 +78,17 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  // One pass, steps 1 to 13 (the rest that follows a pass is UpdateSpectrum's).
+  // One pass, steps 1 to 13 (the rest that follows a pass is RunLoop's).
   void RunPass();
 
   // The thread body: passes 50 ms apart, each preceded by the spectrum source's Collect(), until a
   // stop is requested. The pass in progress always finishes; nothing is sent after this returns.
-  void UpdateSpectrum(std::stop_token stop);
+  void RunLoop(std::stop_token stop);
 
   // --- observation, engine thread only ---
-  const std::array<float, 20>& Z() const { return Z_; }
-  int K() const { return K_; }
-  const std::array<int, kChannels + 1>& USB() const { return USB_; }
+  const std::array<float, 20>& band_values() const { return band_values_; }
+  int gain() const { return gain_; }
+  const std::array<int, kChannels + 1>& channel_states() const { return channel_states_; }
   int OUT_B() const { return OUT_B_; }
   int OUT_C() const { return OUT_C_; }
   int OUT_D() const { return OUT_D_; }
@@ -115,7 +115,8 @@ class Engine {
   void SendPorts();
   void WatchHotKeys();
   void ChannelDecided(int channel, bool on);
-  void Stolb();
+  // Draws column 0..17 with its lamp (0 off, 1 on) and tells the column sink.
+  void DrawChannelColumn(int column, int lamp);
   void Send(int value);
   void Click(int gadget, bool with_gaps);
   void Sleep(int ms);
@@ -124,20 +125,18 @@ class Engine {
   EngineShared& shared_;
   EnginePorts ports_;
 
-  std::array<float, kSpectrumBins + 1> FFT_{};   // spectrum buffer, filled by the fetch
-  std::array<float, 20> Z_{};                    // band values 0..17, total 18; 19 unused
-  std::array<int, kChannels + 1> USB_{};         // channel states; element 0 stays 0
-  int K_ = 0;                                    // the pass's integer gain
-  int flags_ = 0;                                // AGC pass counter
-  int steps_ = 1;                                // AGC release step
-  int rands_ = 0;                                // Rnd threshold of the pass, 26..39
-  float NUM_1_ = 0, CAPS_1_ = 0, SCROLL_1_ = 0;  // keyboard lamp group levels
-  int NUM_2_ = 0, CAPS_2_ = 0, SCROLL_2_ = 0;    // keyboard lamp peaks
-  int NUM_ = 0, CAPS_ = 0, SCROLL_ = 0;          // keyboard lamp states
+  std::array<float, kSpectrumBins + 1> FFT_{};       // spectrum buffer, filled by the fetch
+  std::array<float, 20> band_values_{};              // band values 0..17, total 18; 19 unused
+  std::array<int, kChannels + 1> channel_states_{};  // channel states; element 0 stays 0
+  int gain_ = 0;                                     // the pass's integer gain
+  int flags_ = 0;                                    // AGC pass counter
+  int steps_ = 1;                                    // AGC release step
+  int rands_ = 0;                                    // Rnd threshold of the pass, 26..39
+  float NUM_1_ = 0, CAPS_1_ = 0, SCROLL_1_ = 0;      // keyboard lamp group levels
+  int NUM_2_ = 0, CAPS_2_ = 0, SCROLL_2_ = 0;        // keyboard lamp peaks
+  int NUM_ = 0, CAPS_ = 0, SCROLL_ = 0;              // keyboard lamp states
   int LPT_378_ = 0, LPT_37A_ = kLptControlAllOff;
   int OUT_B_ = 0, OUT_C_ = 0, OUT_D_ = 0;
-  int ZZZ_ = 0;  // lamp state of the column being drawn
-  int FFF_ = 0;  // index of the column being drawn, 0..17
   std::array<ColumnPicture, kChannels> pictures_{};
   std::array<int, kChannels> column_lamps_{};
 };

@@ -36,7 +36,7 @@ class UsbPort {
 class ParallelPort {
  public:
   virtual ~ParallelPort() = default;
-  virtual void LPT_Out(int address, int value) = 0;
+  virtual void WriteRegister(int address, int value) = 0;
 };
 
 // The keyboard's lock lamps. key is 'n' (Num Lock), 'c' (Caps Lock) or 's' (Scroll Lock);
@@ -44,7 +44,7 @@ class ParallelPort {
 class KeyboardLamps {
  public:
   virtual ~KeyboardLamps() = default;
-  virtual void SetLEDKey(char key, int newstate) = 0;
+  virtual void SetLockKey(char key, int newstate) = 0;
 };
 
 // The system-wide held state of the keys behind the mode hot keys.

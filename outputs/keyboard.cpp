@@ -126,7 +126,7 @@ int X11KeyboardLamps::KeyState(char key) {
   return state;
 }
 
-void X11KeyboardLamps::SetLEDKey(char key, int newstate) {
+void X11KeyboardLamps::SetLockKey(char key, int newstate) {
   Display* d = x_.display();
   const Key* k = Find(key);
   if (!d || !k || k->means == Means::kNone) return;
@@ -142,15 +142,15 @@ void X11KeyboardLamps::SetLEDKey(char key, int newstate) {
 }
 
 void X11KeyboardLamps::SaveLockStates() {
-  oldstate1 = KeyState('c');
-  oldstate2 = KeyState('n');
-  oldstate3 = KeyState('s');
+  saved_caps = KeyState('c');
+  saved_num = KeyState('n');
+  saved_scroll = KeyState('s');
 }
 
 void X11KeyboardLamps::RestoreLockLEDs() {
-  SetLEDKey('n', oldstate2);
-  SetLEDKey('c', oldstate1);
-  SetLEDKey('s', oldstate3);
+  SetLockKey('n', saved_num);
+  SetLockKey('c', saved_caps);
+  SetLockKey('s', saved_scroll);
 }
 
 X11HotKeys::X11HotKeys() {

@@ -63,23 +63,23 @@ class X11KeyboardLamps : public KeyboardLamps {
 
   // Toggles the lamp once (by its means) when the key's state value differs from newstate (whole
   // values compared).
-  void SetLEDKey(char key, int newstate) override;
+  void SetLockKey(char key, int newstate) override;
 
-  // Records the three lock states: oldstate1 Caps Lock, oldstate2 Num Lock, oldstate3 Scroll Lock.
+  // Records the three lock states into saved_caps, saved_num and saved_scroll.
   void SaveLockStates();
   // Brings Num Lock, then Caps Lock, then Scroll Lock back to the recorded states.
   void RestoreLockLEDs();
 
-  int oldstate1 = 0;  // Caps Lock key state when last saved
-  int oldstate2 = 0;  // Num Lock
-  int oldstate3 = 0;  // Scroll Lock
+  int saved_caps = 0;    // Caps Lock key state when last saved
+  int saved_num = 0;     // Num Lock
+  int saved_scroll = 0;  // Scroll Lock
 
  private:
   enum class Means { kNone, kLockKey, kIndicator };
   struct Key {
     unsigned keycode = 0;         // 0: the keyboard has no such key
     unsigned long indicator = 0;  // atom of the lamp's XKB indicator name; 0: no such lamp
-    Means means = Means::kNone;   // how SetLEDKey toggles the lamp
+    Means means = Means::kNone;   // how SetLockKey toggles the lamp
   };
   const Key* Find(char key) const;
 

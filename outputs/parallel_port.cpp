@@ -83,7 +83,7 @@ void Inpout32Library::Release() {
   handle_ = nullptr;
 }
 
-void LptPort::LPT_Out(int address, int value) {
+void LptPort::WriteRegister(int address, int value) {
   std::lock_guard lock(mutex_);
   if (closed_ || !out32_) return;
   out32_(static_cast<short>(address), static_cast<short>(value));

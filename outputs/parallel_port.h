@@ -5,9 +5,9 @@
 //   extern "C" void Inpout32Retry()                        try the port again at the next Out32
 // A plug-in without them works as before, with no problem ever reported.
 //
-// Threads: Inpout32Library is loaded and released on the main thread. LptPort::LPT_Out runs on the
-// engine thread (and on the main thread at shutdown); SwitchOff on the main thread. Release the
-// library only after every LptPort made from it is switched off or destroyed.
+// Threads: Inpout32Library is loaded and released on the main thread. LptPort::WriteRegister runs
+// on the engine thread (and on the main thread at shutdown); SwitchOff on the main thread. Release
+// the library only after every LptPort made from it is switched off or destroyed.
 #pragma once
 
 #include <cstdio>
@@ -61,8 +61,8 @@ class Inpout32Library {
   std::string error_;
 };
 
-// LPT_Out through Out32, looked up once when the port is made; a library without Out32 (or none
-// loaded) makes every LPT_Out do nothing.
+// WriteRegister through Out32, looked up once when the port is made; a library without Out32 (or
+// none loaded) makes every WriteRegister do nothing.
 class LptPort : public ParallelPort {
  public:
   static constexpr int kData = 0x378;
@@ -73,7 +73,7 @@ class LptPort : public ParallelPort {
       : out32_(library.Out32()), problem_(library.Problem()), retry_(library.Retry()) {}
 
   // Out32(address, value); the plug-in writes the value's low byte to the register.
-  void LPT_Out(int address, int value) override;
+  void WriteRegister(int address, int value) override;
 
   // The shutdown's all-off values (0x378 <- 0, then 0x37A <- 0x0B); nothing is written afterwards.
   void SwitchOff();

@@ -13,11 +13,11 @@ struct UsbController::Link {
   std::condition_variable wake;     // for the writer: a report queued, or stop
   std::condition_variable written;  // for WaitWritten: the queue empty and no write in progress
 
-  HidHandle handle = 0;             // W_DeviceHandle: reports go here
+  HidHandle handle = 0;             // the open controller; reports go here
   HidHandle writing = 0;            // the handle a write is in progress on, 0 when none
   bool close_when_written = false;  // `writing` was let go meanwhile: the writer closes it
   Clock::time_point writing_since;
-  std::array<std::uint8_t, 3> OutBytes{};          // report number, command byte, unused
+  std::array<std::uint8_t, 3> report{};            // report number, command byte, unused
   std::array<std::uint8_t, kQueueLength> queue{};  // command bytes, oldest at head
   int head = 0;
   int count = 0;
@@ -66,10 +66,10 @@ struct UsbController::Link {
     while (true) {
       wake.wait(lock, [&] { return stop || (count > 0 && handle != 0); });
       if (stop) break;
-      OutBytes[1] = queue[head];
+      report[1] = queue[head];
       head = (head + 1) % kQueueLength;
       --count;
-      const std::array<std::uint8_t, 2> report{OutBytes[0], OutBytes[1]};
+      const std::array<std::uint8_t, 2> bytes{report[0], report[1]};
       const HidHandle fd = handle;
       const bool all_off = closed;
       const auto started = Clock::now();
@@ -77,7 +77,7 @@ struct UsbController::Link {
       writing_since = started;
       lock.unlock();
       int error = 0;
-      const int sent = HidAccess_Write(fd, report.data(), 2, &error, kWriteWaitMs);
+      const int sent = HidAccess_Write(fd, bytes.data(), 2, &error, kWriteWaitMs);
       const auto took = Clock::now() - started;
       lock.lock();
       writing = 0;
@@ -138,7 +138,7 @@ UsbController::~UsbController() {
     writer_.join();
 }
 
-int UsbController::FindDevice_Timer() {
+int UsbController::CheckPresence() {
   bool lost;
   {
     std::lock_guard lock(link_->mutex);
@@ -148,29 +148,29 @@ int UsbController::FindDevice_Timer() {
   }
   // A write found the open device gone: count it as a loss even when the controller is already
   // back under the same identifiers (a fast replug, a USB reset after resume), so it is reopened.
-  if (lost && Old_Test == 1) Lose();
-  const int Test = HidAccess_DeviceExists(USB_PID.load(), USB_VID.load());
-  if (Test == Old_Test) {
-    if (Test == 1 && open_retries_left_ > 0) {
+  if (lost && was_present_ == 1) Lose();
+  const int present = HidAccess_DeviceExists(USB_PID.load(), USB_VID.load());
+  if (present == was_present_) {
+    if (present == 1 && open_retries_left_ > 0) {
       --open_retries_left_;
       Open();
-    } else if (Test == 1 && trouble_ != Trouble::kCannotOpen) {
+    } else if (present == 1 && trouble_ != Trouble::kCannotOpen) {
       CheckAnswering();
     }
     return 0;
   }
-  if (Test == 0) {
+  if (present == 0) {
     Lose();
     return 0;
   }
-  Old_Test = 1;
+  was_present_ = 1;
   CloseHandle();
   open_retries_left_ = kOpenRetries;
   stall_reported_ = false;
   Open();
-  if (flag_on_off == 1) {
-    shared_.flag_bright.store(1);
-    flag_on_off = 0;
+  if (lost_before_ == 1) {
+    shared_.send_bright_and_step.store(1);
+    lost_before_ = 0;
   }
   return 0;
 }
@@ -196,24 +196,24 @@ void UsbController::CheckAnswering() {
     }
   } else if (trouble_ == Trouble::kNotAnswering && prompt > 0) {
     ShowOn();
-    shared_.flag_bright.store(1);  // dropped with the rest, perhaps
+    shared_.send_bright_and_step.store(1);  // dropped with the rest, perhaps
   }
 }
 
 void UsbController::LookFor(int vid, int pid) {
   USB_VID.store(vid);
   USB_PID.store(pid);
-  if (Old_Test == 1) Lose();
-  FindDevice_Timer();
+  if (was_present_ == 1) Lose();
+  CheckPresence();
 }
 
 void UsbController::Lose() {
-  Old_Test = 0;
+  was_present_ = 0;
   CloseHandle();
   open_retries_left_ = 0;
   Show(Trouble::kNone, {}, {});
   controls_.set_status("USBOFF", kOffColour);
-  flag_on_off = 1;
+  lost_before_ = 1;
 }
 
 void UsbController::CloseHandle() {
@@ -314,19 +314,19 @@ void UsbController::Show(Trouble trouble, std::string problem, std::string toolt
   {
     std::lock_guard lock(text_mutex_);
     problem_ = std::move(problem);
-    state_text_ = state ? state : Old_Test == 1 ? "USBON" : "USBOFF";
+    state_text_ = state ? state : was_present_ == 1 ? "USBON" : "USBOFF";
   }
   if (state) controls_.set_status("USBON", kTroubleColour, std::move(tooltip));
 }
 
-int UsbController::SendDevice() {
+int UsbController::SendReport() {
   std::lock_guard lock(link_->mutex);
   if (link_->closed || link_->handle == 0) return 0;
   if (link_->Stalled(Clock::now())) {
     ++link_->dropped;
     return 0;
   }
-  link_->Queue(link_->OutBytes[1]);
+  link_->Queue(link_->report[1]);
   return 0;
 }
 
@@ -334,9 +334,9 @@ void UsbController::SendCommand(std::uint8_t command) {
   {
     std::lock_guard lock(link_->mutex);
     if (link_->closed) return;
-    link_->OutBytes[1] = command;
+    link_->report[1] = command;
   }
-  SendDevice();
+  SendReport();
 }
 
 bool UsbController::WaitWritten(std::chrono::milliseconds limit) {

@@ -5,9 +5,9 @@
 // outputs), 0xC0+Bright, 0xD0+(Step & 15), 0xE0+(Step >> 4).
 //
 // Threads:
-// - FindDevice_Timer, SwitchOff and WaitWritten run on the main thread (the 500 ms timer,
+// - CheckPresence, SwitchOff and WaitWritten run on the main thread (the 500 ms timer,
 //   shutdown, tests).
-// - SendCommand / SendDevice run on the engine thread (and on the main thread at shutdown). They
+// - SendCommand / SendReport run on the engine thread (and on the main thread at shutdown). They
 //   only queue the report and never wait for the device.
 // - A writer thread of the controller's own writes the queued reports in order, one write() at a
 //   time. A device can take a write as long as the USB timeout (5 s) or, through a faulty driver,
@@ -65,8 +65,8 @@ class UsbController : public UsbPort {
   // Reports queued for the writer at most (about five passes); more are dropped and counted.
   static constexpr int kQueueLength = 32;
 
-  // controls receives the indicator text, colour and tool tip; shared.flag_bright is raised when
-  // the device comes back after a loss. Both must outlive the controller.
+  // controls receives the indicator text, colour and tool tip; shared.send_bright_and_step is
+  // raised when the device comes back after a loss. Both must outlive the controller.
   UsbController(ControlTable& controls, EngineShared& shared);
   ~UsbController() override;
   UsbController(const UsbController&) = delete;
@@ -81,23 +81,23 @@ class UsbController : public UsbPort {
   static constexpr int kOpenRetries = 2;
 
   // One presence check (main thread; never waits for the device). On a change: opens the device
-  // and shows "USBON" in green, raising flag_bright if the device had been lost before; or closes
-  // it and shows "USBOFF" in red. A device present but not openable shows "USBON" in orange with
-  // a tool tip naming the node, the reason and the fix; after kOpenRetries more failed opens it is
-  // left alone until it goes and comes back, and (the first time only) stderr says the same. A
-  // device not answering shows "USBON" in orange likewise. A write that found the open device
+  // and shows "USBON" in green, raising send_bright_and_step if the device had been lost before; or
+  // closes it and shows "USBOFF" in red. A device present but not openable shows "USBON" in orange
+  // with a tool tip naming the node, the reason and the fix; after kOpenRetries more failed opens
+  // it is left alone until it goes and comes back, and (the first time only) stderr says the same.
+  // A device not answering shows "USBON" in orange likewise. A write that found the open device
   // gone counts as a loss, so a controller that is back by the next check is reopened. Returns 0.
-  int FindDevice_Timer();
+  int CheckPresence();
 
   // Looks for the controller with these identifiers from now on (main thread): a device open
   // under the old ones is let go, and one present under the new ones is opened at once, Bright and
   // Step raised for it.
   void LookFor(int vid, int pid);
 
-  // Queues OutBytes(0) and OutBytes(1) as one 2-byte report, if a device is open. Returns 0.
-  int SendDevice();
+  // Queues report[0] and report[1] as one 2-byte report, if a device is open. Returns 0.
+  int SendReport();
 
-  // OutBytes(1) = command, then SendDevice (engine thread; never blocks on the GUI or the device,
+  // report[1] = command, then SendReport (engine thread; never blocks on the GUI or the device,
   // never allocates).
   void SendCommand(std::uint8_t command) override;
 
@@ -145,8 +145,8 @@ class UsbController : public UsbPort {
   std::thread writer_;
 
   // Main thread only.
-  int Old_Test = 0;            // presence found by the previous check
-  int flag_on_off = 0;         // 1: the device was lost; re-send Bright and Step when it returns
+  int was_present_ = 0;        // presence found by the previous check
+  int lost_before_ = 0;        // 1: the device was lost; re-send Bright and Step when it returns
   int open_retries_left_ = 0;  // further opens to try while the device stays present
   bool open_failure_reported_ = false;
   bool stall_reported_ = false;  // stderr told of a device not answering since it appeared

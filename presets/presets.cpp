@@ -83,7 +83,7 @@ void Presets::LoadPreset(const std::string& name) {
   controls_.set_value(gadget::kAgcBar, store.ReadNumber("ARU"));
   controls_.set_value(gadget::kBrightBar, store.ReadNumber("Bright"));
   controls_.set_value(gadget::kStepBar, store.ReadNumber("Step"));
-  shared_.EFFECT_ZMU.store(store.ReadNumber("Effect"));
+  shared_.mode.store(store.ReadNumber("Effect"));
   store.Close();
 }
 
@@ -91,11 +91,11 @@ void Presets::SavePreset(const std::string& name) {
   if (!IsPresetFileName(name)) return;
   SettingsStore store(folder_);
   store.Open(name + kPatternExtension);
-  store.WriteNumber("Effect", shared_.EFFECT_ZMU.load());
+  store.WriteNumber("Effect", shared_.mode.load());
   store.WriteNumber("Bright", controls_.value(gadget::kBrightBar));
   store.WriteNumber("Step", controls_.value(gadget::kStepBar));
-  store.WriteNumber("Level", shared_.QWERTY.load());
-  store.WriteNumber("ARU", shared_.qqqqqq.load());
+  store.WriteNumber("Level", shared_.engine_level_bar.load());
+  store.WriteNumber("ARU", shared_.engine_agc_bar.load());
   store.Close();
 }
 
@@ -104,7 +104,7 @@ void Presets::SelectPreset() {
   const std::string chosen = controls_.preset_text();
   LoadPreset(chosen);
   Preset = chosen;
-  const int mode = shared_.EFFECT_ZMU.load();
+  const int mode = shared_.mode.load();
   if (mode == kModeManual) {
     if (RestoreBandLevels()) flag_wr_.store(1);
   } else if (IsBandLevelMode(mode)) {
@@ -114,7 +114,7 @@ void Presets::SelectPreset() {
 
 void Presets::ApplyAtStartup() {
   LoadPreset(controls_.preset_text());
-  if (IsBandLevelMode(shared_.EFFECT_ZMU.load())) ClearBandBars();
+  if (IsBandLevelMode(shared_.mode.load())) ClearBandBars();
 }
 
 bool Presets::RestoreBandLevels() {

@@ -43,12 +43,12 @@ class Presets {
   void FillPresetList(const std::string& program_dir, const std::string& preset);
 
   // Reads name.patt and sets the Level (21), AGC (23), Bright (66) and Step (67) bars and
-  // EFFECT_ZMU, in that order, each bar clamped to its range. Nothing when the file does not open.
+  // mode, in that order, each bar clamped to its range. Nothing when the file does not open.
   void LoadPreset(const std::string& name);
 
-  // Writes "Effect" = EFFECT_ZMU, "Bright", "Step" = bars 66 and 67, "Level" = QWERTY,
-  // "ARU" = qqqqqq into name.patt, creating it when absent. Keys already present are replaced in
-  // place; everything else in the file stays.
+  // Writes "Effect" = mode, "Bright", "Step" = bars 66 and 67, "Level" = engine_level_bar,
+  // "ARU" = engine_agc_bar into name.patt, creating it when absent. Keys already present are
+  // replaced in place; everything else in the file stays.
   void SavePreset(const std::string& name);
 
   // Handler of every event of the preset list: saves the preset being left (Preset), loads the

@@ -14,7 +14,7 @@ std::string Numbered(const char* prefix, int n) {
 // "KEY_LED", "OUT1".."OUT18", "LPT_LED", [the window's edges], "Preset".
 void SaveControls(Presets& presets, const int* x, const int* y) {
   ControlTable& controls = presets.controls();
-  if (presets.shared().EFFECT_ZMU.load() == kModeManual) presets.SaveBandLevels();
+  if (presets.shared().mode.load() == kModeManual) presets.SaveBandLevels();
   const std::string preset = controls.preset_text();
   SettingsStore store(presets.folder());
   store.Open(kSettingsFile);

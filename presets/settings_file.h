@@ -35,7 +35,7 @@ bool ReadControlSettings(ControlTable& controls, const std::string& folder = {})
 // outer frame). Writes nothing when x is -32000 (a minimised window's parked position).
 void SaveWindowPosition(int x, int y, const std::string& folder = {});
 
-// The saves of a close request (steps 2 to 4; the caller sets exit_usb first and gives the lock
+// The saves of a close request (steps 2 to 4; the caller sets closing first and gives the lock
 // states back after): band levels when in Manual mode, then "KEY_LED", "OUT1".."OUT18",
 // "LPT_LED", "X_form" = x, "Y_form" = y, "Preset" = the preset list's shown text; then the
 // preset in the list's text is saved. Files are those of presets.folder().

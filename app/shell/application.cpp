@@ -57,7 +57,7 @@ Application::~Application() {
   // The normal ways out have run Finish(); anything else (an exception, a test that never
   // ended the program) still stops the engine and switches the outputs off.
   if (!finished_ && engine_thread_.joinable()) {
-    shared_.exit_usb.store(1);
+    shared_.closing.store(1);
     StopEngine();
     usb_.SwitchOff();
     if (lpt_) lpt_->SwitchOff();
@@ -82,8 +82,8 @@ bool Application::Start() {
 
   // What setting.dat says before the window exists.
   const StartupSettings settings = ReadStartupSettings();
-  XXX_ = settings.X_form;
-  YYY_ = settings.Y_form;
+  start_x_ = settings.X_form;
+  start_y_ = settings.Y_form;
   usb_.USB_PID.store(settings.PID);
   usb_.USB_VID.store(settings.VID);
 
@@ -109,7 +109,7 @@ bool Application::Start() {
   // A saved corner that would leave the title bar off every screen (a screen since made smaller
   // or removed) is brought back, the frame's size estimated as the window manager has not told it.
   const FramePoint corner =
-      PlaceFrame({XXX_, YYY_}, kNarrowWidth + 2 * kFrameBorder,
+      PlaceFrame({start_x_, start_y_}, kNarrowWidth + 2 * kFrameBorder,
                  kInnerHeight + kTitleBarHeight + kFrameBorder, ScreenRects());
   window_ = std::make_unique<MainWindow>(table_, QPoint(corner.x, corner.y));
   window_->setWindowIcon(AppIcon());
@@ -128,9 +128,9 @@ bool Application::Start() {
   menu_->addAction(QStringLiteral("Hide"), this, &Application::HideMainWindow);
   menu_->addAction(QStringLiteral("Controller..."), this, &Application::OpenControllerDialog);
   QMenu* help = menu_->addMenu(QStringLiteral("Help"));
-  help->addAction(QStringLiteral("Settings"), this, [this] { OpenViewer(2); });
-  help->addAction(QStringLiteral("History"), this, [this] { OpenViewer(3); });
-  menu_->addAction(QStringLiteral("About"), this, [this] { OpenViewer(1); });
+  help->addAction(QStringLiteral("Settings"), this, [this] { OpenViewer(Document::kSettings); });
+  help->addAction(QStringLiteral("History"), this, [this] { OpenViewer(Document::kHistory); });
+  menu_->addAction(QStringLiteral("About"), this, [this] { OpenViewer(Document::kDevelopers); });
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Exit"), this, &Application::ExitCommand);
 
@@ -149,16 +149,16 @@ bool Application::Start() {
   // The controls from setting.dat, then the preset in force.
   ReadControlSettings(table_);
   presets_.ApplyAtStartup();
-  window_->ShowMode(shared_.EFFECT_ZMU.load());
+  window_->ShowMode(shared_.mode.load());
 
   // Lock states, a first Bright and Step, recording, the controller, its 500 ms search timer.
   lamps_.SaveLockStates();
-  shared_.flag_bright.store(1);
+  shared_.send_bright_and_step.store(1);
   capture_.Start();
-  usb_.FindDevice_Timer();
+  usb_.CheckPresence();
   timer_ = new QTimer(this);
   connect(timer_, &QTimer::timeout, this, [this] {
-    usb_.FindDevice_Timer();
+    usb_.CheckPresence();
     lpt_->SayProblemOnce();
     RefreshTrayToolTip();
   });
@@ -201,7 +201,7 @@ bool Application::Start() {
   ports.sleeper = &sleeper_;
   ports.columns = &bridge_;
   engine_ = std::make_unique<Engine>(table_, shared_, ports);
-  engine_thread_ = std::jthread([this](std::stop_token stop) { engine_->UpdateSpectrum(stop); });
+  engine_thread_ = std::jthread([this](std::stop_token stop) { engine_->RunLoop(stop); });
 
   static const bool hooked = std::atexit(&Application::AtProcessExit) == 0;
   if (hooked) g_running.store(this);
@@ -230,7 +230,7 @@ void Application::OnGadget(int g) {
   if (finished_) return;
   switch (g) {
     case gadget::kManualButton:
-      shared_.EFFECT_ZMU.store(kModeManual);
+      shared_.mode.store(kModeManual);
       if (presets_.RestoreBandLevels()) flag_wr_.store(1);
       break;
     case gadget::kAutoButton:
@@ -240,7 +240,7 @@ void Application::OnGadget(int g) {
         presets_.SaveBandLevels();
         flag_wr_.store(0);
       }
-      shared_.EFFECT_ZMU.store(g == gadget::kAutoButton ? kModeAuto : kModeRnd);
+      shared_.mode.store(g == gadget::kAutoButton ? kModeAuto : kModeRnd);
       presets_.ClearBandBars();
       break;
     case gadget::kKeyCheck:
@@ -259,17 +259,17 @@ void Application::OnGadget(int g) {
       break;
     case gadget::kBrightBar:
     case gadget::kStepBar:
-      shared_.flag_bright.store(1);
+      shared_.send_bright_and_step.store(1);
       break;
     case gadget::kPresetList:
       presets_.SelectPreset();
       // The preset's Bright and Step reach the controller with the next pass, not only the bars.
-      shared_.flag_bright.store(1);
+      shared_.send_bright_and_step.store(1);
       break;
     default:
       break;
   }
-  window_->ShowMode(shared_.EFFECT_ZMU.load());
+  window_->ShowMode(shared_.mode.load());
 }
 
 void Application::KeepMainWindowOnScreen() {
@@ -297,7 +297,7 @@ void Application::ShowMainWindow() {
 void Application::RefreshTrayToolTip() {
   if (tray_ == nullptr) return;
   const std::string status = table_.status_text();
-  const std::string tip = TrayToolTip({shared_.EFFECT_ZMU.load(), status, usb_.problem(),
+  const std::string tip = TrayToolTip({shared_.mode.load(), status, usb_.problem(),
                                        lpt_ ? lpt_->problem() : std::string(), capture_.problem()});
   if (tip == tray_tool_tip_) return;
   tray_tool_tip_ = tip;
@@ -308,8 +308,8 @@ void Application::HideMainWindow() {
   if (window_) window_->hide();
 }
 
-void Application::OpenViewer(int which) {
-  if (!finished_) viewers_.Open(which);
+void Application::OpenViewer(Document document) {
+  if (!finished_) viewers_.Open(document);
 }
 
 void Application::OpenControllerDialog() {
@@ -337,7 +337,7 @@ void Application::UseController(int vid, int pid) {
 
 void Application::CloseRequest() {
   if (finished_) return;
-  shared_.exit_usb.store(1);
+  shared_.closing.store(1);
   const QPoint frame = window_->pos();
   SaveOnClose(presets_, frame.x(), frame.y());
   Finish();
@@ -345,7 +345,7 @@ void Application::CloseRequest() {
 
 void Application::ExitCommand() {
   if (finished_) return;
-  shared_.exit_usb.store(1);
+  shared_.closing.store(1);
   SaveOnExit(presets_);
   Finish();
 }
@@ -370,7 +370,7 @@ void Application::StopEngine() {
 
 void Application::Finish() {
   finished_ = true;
-  shared_.exit_usb.store(1);
+  shared_.closing.store(1);
   StopEngine();
   usb_.SwitchOff();
   if (lpt_) lpt_->SwitchOff();
@@ -388,7 +388,7 @@ void Application::AtProcessExit() {
 
 void Application::EmergencyStop() {
   if (finished_.exchange(true)) return;
-  shared_.exit_usb.store(1);
+  shared_.closing.store(1);
   if (std::this_thread::get_id() != engine_thread_.get_id()) {
     if (QThread::currentThread() == thread()) SaveOnExit(presets_);
     StopEngine();

@@ -71,7 +71,7 @@ class Application : public QObject, private GuiBridge::Consumer {
 
   void OnGadget(int gadget);
   void OnSignal();
-  void OpenViewer(int which);
+  void OpenViewer(Document document);
   void OpenControllerDialog();
   // The user chose the controller with these identifiers: saved as VID and PID, and looked for.
   void UseController(int vid, int pid);
@@ -81,8 +81,9 @@ class Application : public QObject, private GuiBridge::Consumer {
   // one.
   void KeepMainWindowOnScreen();
   bool IsProgramWindow(QObject* object) const;
-  // Both ways out end here: exit_usb, the engine stopped, every output off, the lock lamps given
-  // back, the library released, the windows and the tray icon gone, the event loop told to end.
+  // Both ways out end here: closing raised, the engine stopped, every output off, the lock lamps
+  // given back, the library released, the windows and the tray icon gone, the event loop told to
+  // end.
   void Finish();
   void StopEngine();
   // The process is ending through exit() without either way out having run (Xlib ends the
@@ -125,7 +126,7 @@ class Application : public QObject, private GuiBridge::Consumer {
   QSocketNotifier* show_notifier_ = nullptr;
   std::string tray_tool_tip_;  // what the tray icon's tool tip says now
 
-  int XXX_ = 0, YYY_ = 0;  // the main window's outer frame at start-up
+  int start_x_ = 0, start_y_ = 0;  // the main window's outer frame at start-up
   // Finish() ran: later close events come from Qt, not the user. Atomic for EmergencyStop().
   std::atomic<bool> finished_{false};
 };

@@ -44,8 +44,8 @@ bool LightTest::Step() {
   const LightFrame& f = frames_[next_++];
   for (std::uint8_t command : f.usb) usb_.SendCommand(command);
   if (lpt_ != nullptr && controls_.value(gadget::kLptCheck) == 1) {
-    lpt_->LPT_Out(Engine::kLptData, f.lpt_data);
-    lpt_->LPT_Out(Engine::kLptControl, f.lpt_control);
+    lpt_->WriteRegister(Engine::kLptData, f.lpt_data);
+    lpt_->WriteRegister(Engine::kLptControl, f.lpt_control);
   }
   if (next_ < frames_.size()) return true;
   Finish();
@@ -55,7 +55,7 @@ bool LightTest::Step() {
 void LightTest::Finish() {
   if (!running_) return;
   running_ = false;
-  shared_.flag_bright.store(1);
+  shared_.send_bright_and_step.store(1);
   shared_.output_paused.store(false);
 }
 

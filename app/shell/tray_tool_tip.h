@@ -7,7 +7,7 @@
 namespace glimmerix::shell {
 
 struct TrayState {
-  int mode = 0;                        // EFFECT_ZMU: 1 Manual, 2 Auto, 3 Rnd; others name none
+  int mode = 0;                        // the light mode: 1 Manual, 2 Auto, 3 Rnd; others name none
   std::string_view controller_status;  // the status text of the window ("USBON", "USBOFF")
   // Why something does not work as it should, each empty while all is well.
   std::string_view controller_problem;

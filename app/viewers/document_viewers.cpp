@@ -92,21 +92,21 @@ DocumentViewers::~DocumentViewers() {
   for (auto& window : windows_) delete window.data();
 }
 
-const ViewerLayout* DocumentViewers::Layout(int window_number) {
+const ViewerLayout* DocumentViewers::Layout(Document document) {
   for (const ViewerLayout& layout : kViewerLayouts) {
-    if (layout.window == window_number) return &layout;
+    if (layout.document == document) return &layout;
   }
   return nullptr;
 }
 
-void DocumentViewers::Open(int window_number) {
-  const ViewerLayout* layout = Layout(window_number);
+void DocumentViewers::Open(Document document) {
+  const ViewerLayout* layout = Layout(document);
   if (layout == nullptr) return;
-  Close(window_number);
+  Close(document);
 
-  auto* window = new ViewerWindow([this, window_number] { Close(window_number); },
-                                  [this, window_number] { emit moved(window_number); });
-  window->setObjectName(QStringLiteral("Window_%1").arg(window_number));
+  auto* window = new ViewerWindow([this, document] { Close(document); },
+                                  [this, document] { emit moved(document); });
+  window->setObjectName(QStringLiteral("Window_%1").arg(static_cast<int>(document)));
   window->setAttribute(Qt::WA_QuitOnClose, false);  // only the program's own close path ends it
   window->setWindowTitle(QString::fromUtf8(layout->title));
   window->setFixedSize(layout->width, layout->height);
@@ -128,19 +128,19 @@ void DocumentViewers::Open(int window_number) {
   ok->setObjectName(QStringLiteral("Gadget_%1").arg(layout->ok_gadget));
   ok->setProperty("gadget", layout->ok_gadget);
   ok->setGeometry(210, layout->height - 27, 80, 24);
-  connect(ok, &QPushButton::clicked, this, [this, window_number] { Close(window_number); });
+  connect(ok, &QPushButton::clicked, this, [this, document] { Close(document); });
 
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect available = screen->availableGeometry();
     window->move(available.center() - QPoint(layout->width / 2, layout->height / 2));
   }
-  windows_[window_number - 1] = window;
+  windows_[static_cast<int>(document) - 1] = window;
   window->show();
 }
 
-void DocumentViewers::Close(int window_number) {
-  if (Layout(window_number) == nullptr) return;
-  QPointer<ViewerWindow>& slot = windows_[window_number - 1];
+void DocumentViewers::Close(Document document) {
+  if (Layout(document) == nullptr) return;
+  QPointer<ViewerWindow>& slot = windows_[static_cast<int>(document) - 1];
   if (slot.isNull()) return;
   ViewerWindow* window = slot.data();
   slot.clear();
@@ -149,21 +149,21 @@ void DocumentViewers::Close(int window_number) {
   window->deleteLater();
 }
 
-QWidget* DocumentViewers::Window(int window_number) const {
-  if (Layout(window_number) == nullptr) return nullptr;
-  return windows_[window_number - 1].data();
+QWidget* DocumentViewers::Window(Document document) const {
+  if (Layout(document) == nullptr) return nullptr;
+  return windows_[static_cast<int>(document) - 1].data();
 }
 
-QTextBrowser* DocumentViewers::DocumentArea(int window_number) const {
-  const ViewerLayout* layout = Layout(window_number);
-  QWidget* window = Window(window_number);
+QTextBrowser* DocumentViewers::DocumentArea(Document document) const {
+  const ViewerLayout* layout = Layout(document);
+  QWidget* window = Window(document);
   if (window == nullptr) return nullptr;
   return window->findChild<QTextBrowser*>(QStringLiteral("Gadget_%1").arg(layout->area_gadget));
 }
 
-QPushButton* DocumentViewers::OkButton(int window_number) const {
-  const ViewerLayout* layout = Layout(window_number);
-  QWidget* window = Window(window_number);
+QPushButton* DocumentViewers::OkButton(Document document) const {
+  const ViewerLayout* layout = Layout(document);
+  QWidget* window = Window(document);
   if (window == nullptr) return nullptr;
   return window->findChild<QPushButton*>(QStringLiteral("Gadget_%1").arg(layout->ok_gadget));
 }

@@ -27,9 +27,13 @@ class QWidget;
 
 namespace glimmerix {
 
-// A viewer's fixed data: window number, title, file, inner size, and its two gadgets.
+// The three documents, one viewer window each; the value is the window's number (its object name
+// is Window_1 .. Window_3).
+enum class Document { kDevelopers = 1, kSettings = 2, kHistory = 3 };
+
+// A viewer's fixed data: document, title, file, inner size, and its two gadgets.
 struct ViewerLayout {
-  int window;         // 1 to 3 (Window_1 .. Window_3)
+  Document document;
   const char* title;  // window title
   const char* file;   // bare file name, read from the current folder
   int width;          // inner size, pixels
@@ -39,9 +43,9 @@ struct ViewerLayout {
 };
 
 inline constexpr std::array<ViewerLayout, 3> kViewerLayouts = {{
-    {1, "Developers", "about.rtf", 500, 400, 70, 71},
-    {2, "Settings", "help.rtf", 500, 300, 72, 73},
-    {3, "History", "history.rtf", 500, 400, 74, 75},
+    {Document::kDevelopers, "Developers", "about.rtf", 500, 400, 70, 71},
+    {Document::kSettings, "Settings", "help.rtf", 500, 300, 72, 73},
+    {Document::kHistory, "History", "history.rtf", 500, 400, 74, 75},
 }};
 
 class ViewerWindow;
@@ -53,28 +57,25 @@ class DocumentViewers : public QObject {
   explicit DocumentViewers(QObject* parent = nullptr);
   ~DocumentViewers() override;
 
-  // Opens viewer window_number (1 "Developers", 2 "Settings", 3 "History"), replacing the one
-  // open under that number, and shows it. Other numbers do nothing.
-  void Open(int window_number);
-  void Open_Window_1() { Open(1); }  // "About": about.rtf
-  void Open_Window_2() { Open(2); }  // "Settings": help.rtf
-  void Open_Window_3() { Open(3); }  // "History": history.rtf
+  // Opens the document's viewer, replacing the one already open for it, and shows it. A value
+  // outside Document does nothing.
+  void Open(Document document);
 
-  // Closes viewer window_number, as its "OK", a close request or Escape does; nothing when it is
+  // Closes the document's viewer, as its "OK", a close request or Escape does; nothing when it is
   // not open.
-  void Close(int window_number);
+  void Close(Document document);
 
   // The open viewer's window, document area and "OK" button; nullptr when it is not open.
-  QWidget* Window(int window_number) const;
-  QTextBrowser* DocumentArea(int window_number) const;
-  QPushButton* OkButton(int window_number) const;
+  QWidget* Window(Document document) const;
+  QTextBrowser* DocumentArea(Document document) const;
+  QPushButton* OkButton(Document document) const;
 
  signals:
-  // The window system moved viewer window_number (the user dragged it).
-  void moved(int window_number);
+  // The window system moved the document's viewer (the user dragged it).
+  void moved(Document document);
 
  private:
-  static const ViewerLayout* Layout(int window_number);
+  static const ViewerLayout* Layout(Document document);
 
   std::array<QPointer<ViewerWindow>, 3> windows_;
 };

@@ -12,7 +12,7 @@ struct Recorder : UsbPort, ParallelPort {
   std::vector<int> usb;
   std::vector<std::pair<int, int>> lpt;
   void SendCommand(std::uint8_t c) override { usb.push_back(c); }
-  void LPT_Out(int address, int value) override { lpt.emplace_back(address, value); }
+  void WriteRegister(int address, int value) override { lpt.emplace_back(address, value); }
 };
 
 TEST(LightTestFrames, OutputsInOrderLightOneOutputPerChannelThenAllThenNone) {
@@ -69,7 +69,7 @@ TEST(LightTest, PausesTheEngineSendsEveryFrameThenHandsTheOutputsBackWithBrightA
   EXPECT_EQ(steps, 20);
   EXPECT_FALSE(test.running());
   EXPECT_FALSE(shared.output_paused.load());
-  EXPECT_EQ(shared.flag_bright.load(), 1);
+  EXPECT_EQ(shared.send_bright_and_step.load(), 1);
   ASSERT_EQ(out.usb.size(), 60u);
   EXPECT_EQ(std::vector<int>(out.usb.begin(), out.usb.begin() + 3),
             (std::vector<int>{0x00, 0x40, 0x81}));
@@ -94,7 +94,7 @@ TEST(LightTest, AnUntickedPortIsLeftAloneAndATestCutShortStillResumesTheEngine) 
     EXPECT_TRUE(shared.output_paused.load());
   }
   EXPECT_FALSE(shared.output_paused.load());
-  EXPECT_EQ(shared.flag_bright.load(), 1);
+  EXPECT_EQ(shared.send_bright_and_step.load(), 1);
   EXPECT_EQ(out.usb.size(), 6u);
   EXPECT_TRUE(out.lpt.empty());
 }

@@ -53,7 +53,7 @@ TEST(StatusLabel, ControllerThatCannotBeOpenedShowsOrangeWithTheReasonUntilItIsU
   auto* status = qobject_cast<QLabel*>(window.widget(gadget::kStatusText));
   auto colour = [&] { return status->palette().color(QPalette::WindowText); };
 
-  usb.FindDevice_Timer();
+  usb.CheckPresence();
   window.Refresh(gadget::kStatusText);
   EXPECT_EQ(status->text(), "USBON");
   EXPECT_EQ(colour(), QColor(192, 96, 0));
@@ -64,14 +64,14 @@ TEST(StatusLabel, ControllerThatCannotBeOpenedShowsOrangeWithTheReasonUntilItIsU
   EXPECT_TRUE(tip.contains("plug it in again")) << tip.toStdString();
 
   tree.Remove(0);
-  usb.FindDevice_Timer();
+  usb.CheckPresence();
   window.Refresh(gadget::kStatusText);
   EXPECT_EQ(status->text(), "USBOFF");
   EXPECT_EQ(colour(), QColor(255, 0, 0));
   EXPECT_EQ(status->toolTip(), "");
 
   tree.Add(0, kVid, kPid);
-  usb.FindDevice_Timer();
+  usb.CheckPresence();
   window.Refresh(gadget::kStatusText);
   EXPECT_EQ(status->text(), "USBON");
   EXPECT_EQ(colour(), QColor(0, 125, 0));

@@ -242,16 +242,16 @@ TEST_F(Viewers, EachViewerHasItsTitleFileAndLayout) {
   Write("help.rtf", "{\\rtf1 help text}");
   Write("history.rtf", "{\\rtf1 history text}");
   const struct {
-    int window;
+    Document document;
     QString title, text;
     int height, area, ok;
-  } expected[] = {{1, "Developers", "about text", 400, 70, 71},
-                  {2, "Settings", "help text", 300, 72, 73},
-                  {3, "History", "history text", 400, 74, 75}};
+  } expected[] = {{Document::kDevelopers, "Developers", "about text", 400, 70, 71},
+                  {Document::kSettings, "Settings", "help text", 300, 72, 73},
+                  {Document::kHistory, "History", "history text", 400, 74, 75}};
   for (const auto& e : expected) {
-    SCOPED_TRACE(e.window);
-    viewers_->Open(e.window);
-    QWidget* w = viewers_->Window(e.window);
+    SCOPED_TRACE(e.title.toStdString());
+    viewers_->Open(e.document);
+    QWidget* w = viewers_->Window(e.document);
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(w->isWindow());
@@ -266,13 +266,13 @@ TEST_F(Viewers, EachViewerHasItsTitleFileAndLayout) {
     EXPECT_FALSE(flags & Qt::WindowSystemMenuHint);
     EXPECT_TRUE(flags & Qt::WindowTitleHint);
 
-    QTextBrowser* area = viewers_->DocumentArea(e.window);
+    QTextBrowser* area = viewers_->DocumentArea(e.document);
     ASSERT_NE(area, nullptr);
     EXPECT_EQ(area->property("gadget").toInt(), e.area);
     EXPECT_EQ(area->geometry(), QRect(2, 2, 496, e.height - 30));
     EXPECT_TRUE(area->isReadOnly());
     EXPECT_EQ(area->toPlainText(), e.text);
-    QPushButton* ok = viewers_->OkButton(e.window);
+    QPushButton* ok = viewers_->OkButton(e.document);
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(ok->property("gadget").toInt(), e.ok);
     EXPECT_EQ(ok->text(), "OK");
@@ -282,98 +282,101 @@ TEST_F(Viewers, EachViewerHasItsTitleFileAndLayout) {
     EXPECT_LE((w->geometry().center() - screen.center()).manhattanLength(), 2);
   }
   // All three open at once, independently.
-  for (int n = 1; n <= 3; ++n) EXPECT_NE(viewers_->Window(n), nullptr);
-  viewers_->Open(0);
-  viewers_->Open(4);
-  EXPECT_EQ(viewers_->Window(4), nullptr);
+  for (const ViewerLayout& layout : kViewerLayouts)
+    EXPECT_NE(viewers_->Window(layout.document), nullptr);
+  viewers_->Open(static_cast<Document>(0));
+  viewers_->Open(static_cast<Document>(4));
+  EXPECT_EQ(viewers_->Window(static_cast<Document>(4)), nullptr);
 }
 
 TEST_F(Viewers, MissingOrUnreadableFileGivesAnEmptyViewerWithItsButton) {
-  viewers_->Open_Window_1();
-  ASSERT_NE(viewers_->Window(1), nullptr);
-  EXPECT_TRUE(viewers_->DocumentArea(1)->document()->isEmpty());
-  EXPECT_NE(viewers_->OkButton(1), nullptr);
+  viewers_->Open(Document::kDevelopers);
+  ASSERT_NE(viewers_->Window(Document::kDevelopers), nullptr);
+  EXPECT_TRUE(viewers_->DocumentArea(Document::kDevelopers)->document()->isEmpty());
+  EXPECT_NE(viewers_->OkButton(Document::kDevelopers), nullptr);
 
   // Not regular files: a FIFO without a writer (opening it would wait for one) and a folder.
   ASSERT_EQ(mkfifo("help.rtf", 0600), 0);
   ASSERT_TRUE(QDir().mkdir("history.rtf"));
   QElapsedTimer timer;
   timer.start();
-  viewers_->Open_Window_2();
-  viewers_->Open_Window_3();
+  viewers_->Open(Document::kSettings);
+  viewers_->Open(Document::kHistory);
   EXPECT_LT(timer.elapsed(), 2000);
-  EXPECT_TRUE(viewers_->DocumentArea(2)->document()->isEmpty());
-  EXPECT_TRUE(viewers_->DocumentArea(3)->document()->isEmpty());
+  EXPECT_TRUE(viewers_->DocumentArea(Document::kSettings)->document()->isEmpty());
+  EXPECT_TRUE(viewers_->DocumentArea(Document::kHistory)->document()->isEmpty());
 }
 
 TEST_F(Viewers, OpeningAgainReplacesAndRereads) {
   Write("history.rtf", "{\\rtf1 old}");
-  viewers_->Open_Window_3();
-  QWidget* first = viewers_->Window(3);
+  viewers_->Open(Document::kHistory);
+  QWidget* first = viewers_->Window(Document::kHistory);
   first->move(10, 10);
   Write("history.rtf", "{\\rtf1 new}");
-  viewers_->Open_Window_3();
+  viewers_->Open(Document::kHistory);
   Settle();
-  ASSERT_NE(viewers_->Window(3), nullptr);
-  EXPECT_EQ(viewers_->DocumentArea(3)->toPlainText(), "new");
+  ASSERT_NE(viewers_->Window(Document::kHistory), nullptr);
+  EXPECT_EQ(viewers_->DocumentArea(Document::kHistory)->toPlainText(), "new");
   EXPECT_EQ(TopLevelsTitled("History"), 1);
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_LE((viewers_->Window(3)->geometry().center() - screen.center()).manhattanLength(), 2);
+  EXPECT_LE((viewers_->Window(Document::kHistory)->geometry().center() - screen.center())
+                .manhattanLength(),
+            2);
 }
 
 TEST_F(Viewers, OkClosesOnlyItsViewer) {
-  viewers_->Open_Window_1();
-  viewers_->Open_Window_2();
-  viewers_->OkButton(1)->click();
+  viewers_->Open(Document::kDevelopers);
+  viewers_->Open(Document::kSettings);
+  viewers_->OkButton(Document::kDevelopers)->click();
   Settle();
-  EXPECT_EQ(viewers_->Window(1), nullptr);
+  EXPECT_EQ(viewers_->Window(Document::kDevelopers), nullptr);
   EXPECT_EQ(TopLevelsTitled("Developers"), 0);
-  ASSERT_NE(viewers_->Window(2), nullptr);
-  EXPECT_TRUE(viewers_->Window(2)->isVisible());
-  viewers_->Close(2);
-  viewers_->Close(2);  // closing a closed viewer does nothing
+  ASSERT_NE(viewers_->Window(Document::kSettings), nullptr);
+  EXPECT_TRUE(viewers_->Window(Document::kSettings)->isVisible());
+  viewers_->Close(Document::kSettings);
+  viewers_->Close(Document::kSettings);  // closing a closed viewer does nothing
   Settle();
-  EXPECT_EQ(viewers_->Window(2), nullptr);
+  EXPECT_EQ(viewers_->Window(Document::kSettings), nullptr);
 }
 
 TEST_F(Viewers, ACloseRequestOrEscapeClosesOnlyThatViewerAndTheProgramRuns) {
-  viewers_->Open_Window_1();
-  viewers_->Open_Window_2();
-  viewers_->Open_Window_3();
+  viewers_->Open(Document::kDevelopers);
+  viewers_->Open(Document::kSettings);
+  viewers_->Open(Document::kHistory);
 
   // A close request from the window system (close box, Alt+F4).
   QCloseEvent from_user;
   QSpontaneKeyEvent::setSpontaneous(&from_user);  // as the window system delivers it
-  static_cast<QObject*>(viewers_->Window(2))->event(&from_user);
+  static_cast<QObject*>(viewers_->Window(Document::kSettings))->event(&from_user);
   EXPECT_FALSE(from_user.isAccepted());  // Close() does the closing
   Settle();
-  EXPECT_EQ(viewers_->Window(2), nullptr);
+  EXPECT_EQ(viewers_->Window(Document::kSettings), nullptr);
   EXPECT_EQ(TopLevelsTitled("Settings"), 0);
 
   // Escape, wherever the focus is in the viewer; with a modifier it is not ours.
-  QTest::keyClick(viewers_->DocumentArea(3), Qt::Key_Escape, Qt::ShiftModifier);
+  QTest::keyClick(viewers_->DocumentArea(Document::kHistory), Qt::Key_Escape, Qt::ShiftModifier);
   Settle();
-  ASSERT_NE(viewers_->Window(3), nullptr);
-  QTest::keyClick(viewers_->DocumentArea(3), Qt::Key_Escape);
+  ASSERT_NE(viewers_->Window(Document::kHistory), nullptr);
+  QTest::keyClick(viewers_->DocumentArea(Document::kHistory), Qt::Key_Escape);
   Settle();
-  EXPECT_EQ(viewers_->Window(3), nullptr);
-  ASSERT_NE(viewers_->Window(1), nullptr);
-  EXPECT_TRUE(viewers_->Window(1)->isVisible());
+  EXPECT_EQ(viewers_->Window(Document::kHistory), nullptr);
+  ASSERT_NE(viewers_->Window(Document::kDevelopers), nullptr);
+  EXPECT_TRUE(viewers_->Window(Document::kDevelopers)->isVisible());
 
   // Closing viewers never ends the event loop: only the program's own close path does.
-  QTimer::singleShot(0, viewers_->Window(1), [this] {
+  QTimer::singleShot(0, viewers_->Window(Document::kDevelopers), [this] {
     QCloseEvent again;
     QSpontaneKeyEvent::setSpontaneous(&again);
-    static_cast<QObject*>(viewers_->Window(1))->event(&again);
+    static_cast<QObject*>(viewers_->Window(Document::kDevelopers))->event(&again);
   });
   QTimer::singleShot(300, qApp, [] { QCoreApplication::exit(7); });
   EXPECT_EQ(QCoreApplication::exec(), 7) << "closing a viewer ended the event loop";
-  EXPECT_EQ(viewers_->Window(1), nullptr);
+  EXPECT_EQ(viewers_->Window(Document::kDevelopers), nullptr);
 }
 
 TEST_F(Viewers, MovesAreReportedAndQtsOwnCloseJustCloses) {
-  viewers_->Open_Window_2();
-  QWidget* w = viewers_->Window(2);
+  viewers_->Open(Document::kSettings);
+  QWidget* w = viewers_->Window(Document::kSettings);
   QSignalSpy moves(viewers_.get(), &DocumentViewers::moved);
   QMoveEvent moved_by_user(QPoint(5, 5), QPoint(0, 0));
   QSpontaneKeyEvent::setSpontaneous(&moved_by_user);
@@ -391,8 +394,8 @@ TEST_F(Viewers, MovesAreReportedAndQtsOwnCloseJustCloses) {
 }
 
 TEST_F(Viewers, QuittingTheApplicationIsNotHeldUpByViewers) {
-  viewers_->Open_Window_1();
-  viewers_->Open_Window_3();
+  viewers_->Open(Document::kDevelopers);
+  viewers_->Open(Document::kHistory);
   QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
   QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(7); });
   EXPECT_EQ(QCoreApplication::exec(), 0) << "a viewer held up quitting";
@@ -404,8 +407,8 @@ TEST_F(Viewers, LongLinesWrapAtTheAreaWidth) {
   rtf += QByteArray(400, 'x');  // one word longer than the line
   rtf += "}";
   Write("help.rtf", rtf);
-  viewers_->Open_Window_2();
-  QTextBrowser* area = viewers_->DocumentArea(2);
+  viewers_->Open(Document::kSettings);
+  QTextBrowser* area = viewers_->DocumentArea(Document::kSettings);
   QApplication::processEvents();
   EXPECT_EQ(area->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
@@ -435,12 +438,12 @@ TEST_F(Viewers, OpeningAHugeFileReadsAndKeepsOnlyWhatTheViewerShows) {
     std::ofstream reset_peak("/proc/self/clear_refs");
     reset_peak << "5";
   }
-  viewers_->Open_Window_2();
+  viewers_->Open(Document::kSettings);
   QApplication::processEvents();
   const long long read = ProcField("/proc/self/io", "rchar") - read_before;
   const long long peak_growth_kb = ProcField("/proc/self/status", "VmHWM") - rss_before;
-  ASSERT_NE(viewers_->Window(2), nullptr);
-  EXPECT_GT(viewers_->DocumentArea(2)->document()->characterCount(), 100000);
+  ASSERT_NE(viewers_->Window(Document::kSettings), nullptr);
+  EXPECT_GT(viewers_->DocumentArea(Document::kSettings)->document()->characterCount(), 100000);
   EXPECT_LT(read, 4 << 20) << "bytes read";
   EXPECT_LT(peak_growth_kb, 100 << 10) << "kB more memory at the peak";
 }
@@ -453,10 +456,12 @@ TEST_F(Viewers, HugeDocumentOpensInBoundedTime) {
   Write("history.rtf", rtf);
   QElapsedTimer timer;
   timer.start();
-  viewers_->Open_Window_3();
+  viewers_->Open(Document::kHistory);
   QApplication::processEvents();
   EXPECT_LT(timer.elapsed(), 10000);
-  EXPECT_TRUE(viewers_->DocumentArea(3)->toPlainText().startsWith("bolditalic plain bold"));
+  EXPECT_TRUE(viewers_->DocumentArea(Document::kHistory)
+                  ->toPlainText()
+                  .startsWith("bolditalic plain bold"));
 }
 
 }  // namespace

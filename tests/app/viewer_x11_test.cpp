@@ -42,9 +42,9 @@ class X11Viewers : public ::testing::Test {
 
 TEST_F(X11Viewers, WindowManagerCloseRequestClosesThatViewerOnly) {
   DocumentViewers viewers;
-  viewers.Open_Window_1();
-  viewers.Open_Window_2();
-  QWidget* w = viewers.Window(2);
+  viewers.Open(Document::kDevelopers);
+  viewers.Open(Document::kSettings);
+  QWidget* w = viewers.Window(Document::kSettings);
   ASSERT_NE(w, nullptr);
   QApplication::processEvents();
   const Window x_window = static_cast<Window>(w->winId());
@@ -59,15 +59,15 @@ TEST_F(X11Viewers, WindowManagerCloseRequestClosesThatViewerOnly) {
   XSendEvent(display_, x_window, False, NoEventMask, &event);
   XFlush(display_);
 
-  ASSERT_TRUE(WaitFor([&] { return viewers.Window(2) == nullptr; }));
-  ASSERT_NE(viewers.Window(1), nullptr);
-  EXPECT_TRUE(viewers.Window(1)->isVisible());
+  ASSERT_TRUE(WaitFor([&] { return viewers.Window(Document::kSettings) == nullptr; }));
+  ASSERT_NE(viewers.Window(Document::kDevelopers), nullptr);
+  EXPECT_TRUE(viewers.Window(Document::kDevelopers)->isVisible());
 }
 
 TEST_F(X11Viewers, MovingTheWindowIsReported) {
   DocumentViewers viewers;
-  viewers.Open_Window_3();
-  QWidget* w = viewers.Window(3);
+  viewers.Open(Document::kHistory);
+  QWidget* w = viewers.Window(Document::kHistory);
   ASSERT_NE(w, nullptr);
   QApplication::processEvents();
   QSignalSpy moves(&viewers, &DocumentViewers::moved);

@@ -32,7 +32,7 @@ constexpr double kToneAmplitude = 0.5;
 constexpr int kChannel = 11;
 
 void SetUpControls(ControlTable& controls, EngineShared& shared) {
-  shared.EFFECT_ZMU = kModeManual;
+  shared.mode = kModeManual;
   controls.set_value(gadget::kLevelBar, 35);
   for (int n = 1; n <= kChannels; ++n) controls.set_value(n, 5);
 }
@@ -80,7 +80,7 @@ double AnalysisFloorMs() {
     engine.RunPass();  // silence; the engine takes up the Level bar at the end of a pass
     live.Deliver(samples.data(), samples.size(), Clock::now());
     engine.RunPass();
-    if (engine.USB()[kChannel]) return ms;
+    if (engine.channel_states()[kChannel]) return ms;
   }
   return -1;
 }
@@ -111,7 +111,7 @@ TEST(CaptureLatency, OnsetToLightThroughTheSoundServer) {
   ports.sleeper = &sleeper;
   ports.columns = &watch;
   Engine engine(controls, shared, ports);
-  std::jthread engine_thread([&](std::stop_token stop) { engine.UpdateSpectrum(stop); });
+  std::jthread engine_thread([&](std::stop_token stop) { engine.RunLoop(stop); });
 
   // A player fed in real time through a pipe, 5 ms at a time, so the moment a burst is written is
   // the moment it starts to play (give or take pacat's 10 ms buffer).

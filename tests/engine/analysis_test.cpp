@@ -14,7 +14,7 @@ int GainFor(float total) {
   Harness h;
   h.spectrum[700] = total;
   h.Pass();
-  return h.engine.K();
+  return h.engine.gain();
 }
 
 TEST(Gain, TellingValues) {
@@ -39,23 +39,23 @@ TEST(Gain, TheFloatNearestPointFourEightGivesFour) {
 TEST(Gain, TotalExactlyAtTheSilenceLineIsSilence) {
   Harness h;
   h.controls.set_value(gadget::kLevelBar, 10);
-  h.shared.EFFECT_ZMU = kModeManual;
+  h.shared.mode = kModeManual;
   h.spectrum[5] = 1.0f;
   h.Pass();
-  ASSERT_EQ(h.engine.K(), 2);
+  ASSERT_EQ(h.engine.gain(), 2);
   h.spectrum.fill(0.0f);
   h.spectrum[5] = 0.01f;
   h.Pass();
-  EXPECT_EQ(h.engine.K(), 2) << "a silent pass leaves the previous gain";
-  for (int i = 0; i <= 18; ++i) EXPECT_EQ(h.engine.Z()[i], 0.0f) << i;
+  EXPECT_EQ(h.engine.gain(), 2) << "a silent pass leaves the previous gain";
+  for (int i = 0; i <= 18; ++i) EXPECT_EQ(h.engine.band_values()[i], 0.0f) << i;
   EXPECT_EQ(h.engine.led_peaks(), (std::array<int, 3>{-1, -1, -1}));
-  for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.USB()[n], 0);
+  for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.channel_states()[n], 0);
 }
 
 TEST(Gain, StartsAtZeroBeforeAnySound) {
   Harness h;
   h.Pass();
-  EXPECT_EQ(h.engine.K(), 0);
+  EXPECT_EQ(h.engine.gain(), 0);
 }
 
 TEST(BandSums, EveryBinBelongsToExactlyOneBandAndSumsRoundToFloat) {
@@ -73,22 +73,22 @@ TEST(BandSums, EveryBinBelongsToExactlyOneBandAndSumsRoundToFloat) {
   }
   for (float v : raw) total += v;
   const int K = static_cast<int>(std::nearbyint(std::sqrt(std::nearbyint(6.0 / total))));
-  EXPECT_EQ(h.engine.K(), K);
+  EXPECT_EQ(h.engine.gain(), K);
   for (int n = 0; n < kChannels; ++n)
-    EXPECT_EQ(h.engine.Z()[n], static_cast<float>(static_cast<double>(raw[n]) * K)) << n;
-  EXPECT_EQ(h.engine.Z()[18], static_cast<float>(std::sqrt(static_cast<double>(total))));
+    EXPECT_EQ(h.engine.band_values()[n], static_cast<float>(static_cast<double>(raw[n]) * K)) << n;
+  EXPECT_EQ(h.engine.band_values()[18], static_cast<float>(std::sqrt(static_cast<double>(total))));
 }
 
 TEST(Scaling, ManualTakesTheRootTimesLevelAndAutoTheProductWithTwoPointTwo) {
   for (int mode : {kModeManual, kModeAuto, kModeRnd + 1}) {
     Harness h;
-    h.shared.EFFECT_ZMU = mode;
+    h.shared.mode = mode;
     h.controls.set_value(gadget::kLevelBar, 7);
     h.SetBands({1.0f, 0.5f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1.5f});
-    h.Pass();  // first pass runs with QWERTY 0
+    h.Pass();  // first pass runs with engine_level_bar 0
     h.Pass();
-    ASSERT_EQ(h.engine.K(), 1);  // total 3 -> 6/3 = 2 -> root 1.41 -> 1
-    const float z0 = h.engine.Z()[0], z1 = h.engine.Z()[1];
+    ASSERT_EQ(h.engine.gain(), 1);  // total 3 -> 6/3 = 2 -> root 1.41 -> 1
+    const float z0 = h.engine.band_values()[0], z1 = h.engine.band_values()[1];
     if (mode == kModeManual) {
       EXPECT_EQ(z0, 7.0f);
       EXPECT_EQ(z1, static_cast<float>(std::sqrt(0.5) * 7));
@@ -98,21 +98,22 @@ TEST(Scaling, ManualTakesTheRootTimesLevelAndAutoTheProductWithTwoPointTwo) {
     } else {
       EXPECT_EQ(z0, 1.0f);
     }
-    EXPECT_EQ(h.engine.Z()[18], static_cast<float>(std::sqrt(3.0)));
+    EXPECT_EQ(h.engine.band_values()[18], static_cast<float>(std::sqrt(3.0)));
   }
 }
 
 TEST(Scaling, FirstPassRunsWithLevelZero) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeManual;
+  h.shared.mode = kModeManual;
   for (int n = 1; n <= kChannels; ++n) h.controls.set_value(n, 0);
   h.spectrum.fill(0.001f);
   h.Pass();
-  for (int n = 0; n < kChannels; ++n) EXPECT_EQ(h.engine.Z()[n], 0.0f);
-  for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.USB()[n], 0) << "strict comparison";
-  EXPECT_EQ(h.shared.QWERTY.load(), 35) << "the copy is taken at the end of the pass";
+  for (int n = 0; n < kChannels; ++n) EXPECT_EQ(h.engine.band_values()[n], 0.0f);
+  for (int n = 1; n <= kChannels; ++n)
+    EXPECT_EQ(h.engine.channel_states()[n], 0) << "strict comparison";
+  EXPECT_EQ(h.shared.engine_level_bar.load(), 35) << "the copy is taken at the end of the pass";
   h.Pass();
-  EXPECT_GT(h.engine.Z()[0], 0.0f);
+  EXPECT_GT(h.engine.band_values()[0], 0.0f);
 }
 
 TEST(BrokenSpectrum, NonFiniteValuesNeverCrashAndDecideNothing) {
@@ -120,7 +121,7 @@ TEST(BrokenSpectrum, NonFiniteValuesNeverCrashAndDecideNothing) {
                     -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::max()}) {
     for (int mode : {kModeManual, kModeAuto, kModeRnd}) {
       Harness h;
-      h.shared.EFFECT_ZMU = mode;
+      h.shared.mode = mode;
       h.controls.set_value(gadget::kAgcBar, 1);
       h.spectrum.fill(bad);
       h.Pass();

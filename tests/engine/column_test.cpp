@@ -52,7 +52,7 @@ TEST(Column, NonFiniteAndNegativeValuesDrawNoBar) {
 
 TEST(Column, TheEngineDrawsEveryColumnItDecides) {
   testing::Harness h;
-  h.shared.EFFECT_ZMU = kModeRnd;
+  h.shared.mode = kModeRnd;
   h.spectrum[50] = 1.0f;
   h.random_values = {0, 40};  // threshold 26; channel 1 draws 40
   for (int n = 2; n <= 18; ++n) h.random_values.push_back(10);
@@ -78,7 +78,7 @@ TEST(Column, EachPassTellsItsColumnsBetweenItsBeginAndEnd) {
   ports.columns = &sink;
   Engine engine(controls, shared, ports);
   for (int mode : {kModeManual, kModeAuto, kModeRnd}) {
-    shared.EFFECT_ZMU = mode;
+    shared.mode = mode;
     sink.heard.clear();
     engine.RunPass();
     std::vector<int> expected{-1};

@@ -10,22 +10,22 @@ namespace {
 void QuietTwoBands(Harness& h, int level) {
   h.controls.set_value(gadget::kLevelBar, level);
   h.SetBands({1.0f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2.0f});
-  h.Pass();  // QWERTY takes the Level bar
+  h.Pass();  // engine_level_bar takes the Level bar
 }
 
 TEST(Manual, StrictlyGreaterThanTheBarLights) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeManual;
+  h.shared.mode = kModeManual;
   QuietTwoBands(h, 5);
   h.controls.set_value(1, 5);
   h.controls.set_value(18, 7);
   h.Pass();
-  ASSERT_EQ(h.engine.Z()[0], 5.0f);
-  EXPECT_EQ(h.engine.USB()[1], 0) << "equal is not greater";
-  EXPECT_EQ(h.engine.USB()[18], 1);
+  ASSERT_EQ(h.engine.band_values()[0], 5.0f);
+  EXPECT_EQ(h.engine.channel_states()[1], 0) << "equal is not greater";
+  EXPECT_EQ(h.engine.channel_states()[18], 1);
   h.controls.set_value(1, 4);
   h.Pass();
-  EXPECT_EQ(h.engine.USB()[1], 1);
+  EXPECT_EQ(h.engine.channel_states()[1], 1);
   EXPECT_EQ(h.controls.band_bar(1), 4) << "Manual never moves the bars";
   EXPECT_EQ(h.engine.column_lamp(0), 1);
   EXPECT_EQ(h.engine.column_lamp(1), 0);
@@ -33,36 +33,36 @@ TEST(Manual, StrictlyGreaterThanTheBarLights) {
 
 TEST(Auto, JumpsToEachPeakAndClampsAt39) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeAuto;
+  h.shared.mode = kModeAuto;
   h.controls.set_value(gadget::kAgcBar, 60);
   for (int n = 1; n <= kChannels; ++n) h.controls.set_value(n, 0);
   // Band 1: 1.0 * K(1) * Level 20 * 2.2 = 44 -> on, bar parked at 39.
   QuietTwoBands(h, 20);
   h.Pass();
-  EXPECT_EQ(h.engine.USB()[1], 1);
+  EXPECT_EQ(h.engine.channel_states()[1], 1);
   EXPECT_EQ(h.controls.band_bar(1), 39);
-  EXPECT_EQ(h.engine.USB()[18], 1);
+  EXPECT_EQ(h.engine.channel_states()[18], 1);
   EXPECT_EQ(h.controls.band_bar(18), 39);
-  EXPECT_EQ(h.engine.USB()[2], 0) << "0 is not above 0";
+  EXPECT_EQ(h.engine.channel_states()[2], 0) << "0 is not above 0";
   // Still 44 > 39: stays on while the value is above the clamped bar.
   h.Pass();
-  EXPECT_EQ(h.engine.USB()[1], 1);
+  EXPECT_EQ(h.engine.channel_states()[1], 1);
 }
 
 TEST(Auto, ReleasePassesSetDarkBarsOneStepAboveTheValue) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeAuto;
+  h.shared.mode = kModeAuto;
   h.controls.set_value(gadget::kAgcBar, 1);  // every pass releases
   // Band 1 at 1 * 5 * 2.2 = 11 against a bar at 30: dark, bar goes to round(11 + 1) = 12.
   QuietTwoBands(h, 5);
   for (int n = 1; n <= kChannels; ++n) h.controls.set_value(n, 30);
   h.Pass();
-  EXPECT_EQ(h.engine.USB()[1], 0);
+  EXPECT_EQ(h.engine.channel_states()[1], 0);
   EXPECT_EQ(h.controls.band_bar(1), 12);
   EXPECT_EQ(h.controls.band_bar(2), 1) << "silent bands are released to 1";
   // Next pass 11 < 12 again: dark and released to 12 once more; the peak never lights it.
   h.Pass();
-  EXPECT_EQ(h.engine.USB()[1], 0);
+  EXPECT_EQ(h.engine.channel_states()[1], 0);
   EXPECT_EQ(h.controls.band_bar(1), 12);
 }
 
@@ -75,7 +75,7 @@ TEST(Agc, CounterWrapsAtThePeriodInEveryMode) {
     seen.push_back(h.engine.flags());
   }
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 0, 1, 2, 0, 1}));
-  EXPECT_EQ(h.shared.qqqqqq.load(), 3);
+  EXPECT_EQ(h.shared.engine_agc_bar.load(), 3);
 }
 
 TEST(Leds, AlternateOnceThePeaksFallBelowZero) {
@@ -117,14 +117,14 @@ TEST(Leds, SilenceKeepsThemOffAndTheFirstSoundLightsAllThree) {
 
 TEST(Rnd, QuietBelowTheGateAndThresholdDrawnOncePerPass) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeRnd;
+  h.shared.mode = kModeRnd;
   h.spectrum[10] = 0.0625f;  // root 0.25: not above the gate
   h.random_values = {13};
   h.Pass();
   EXPECT_EQ(h.random_ranges, (std::vector<int>{13}));
   EXPECT_EQ(h.engine.rands(), 39);
-  for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.USB()[n], 0);
-  for (int n = 0; n < kChannels; ++n) EXPECT_EQ(h.engine.Z()[n], 0.0f);
+  for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.channel_states()[n], 0);
+  for (int n = 0; n < kChannels; ++n) EXPECT_EQ(h.engine.band_values()[n], 0.0f);
 
   h.spectrum[10] = 0.07f;
   h.random_ranges.clear();
@@ -134,20 +134,20 @@ TEST(Rnd, QuietBelowTheGateAndThresholdDrawnOncePerPass) {
   ASSERT_EQ(h.random_ranges.size(), 19u);
   EXPECT_EQ(h.random_ranges[0], 13);
   for (int i = 1; i <= 18; ++i) EXPECT_EQ(h.random_ranges[i], 40);
-  EXPECT_EQ(h.engine.USB()[1], 1);
-  EXPECT_EQ(h.engine.USB()[2], 0);
-  EXPECT_EQ(h.engine.USB()[4], 1);
-  EXPECT_EQ(h.engine.Z()[0], 40.0f) << "the column shows the random value";
+  EXPECT_EQ(h.engine.channel_states()[1], 1);
+  EXPECT_EQ(h.engine.channel_states()[2], 0);
+  EXPECT_EQ(h.engine.channel_states()[4], 1);
+  EXPECT_EQ(h.engine.band_values()[0], 40.0f) << "the column shows the random value";
   EXPECT_EQ(h.engine.LPT_378(), 0x01) << "channel 4 drives D0";
 }
 
 TEST(Invert, FlipsOnlyTheUsbOutputs) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeManual;
+  h.shared.mode = kModeManual;
   h.controls.set_value(gadget::kInvertCheck, 1);
   for (int n = 1; n <= kChannels; ++n) h.controls.set_value(gadget::kFirstOutputList + n - 1, n);
   h.Pass();  // silence: every channel decided off
-  for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.USB()[n], 1);
+  for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.channel_states()[n], 1);
   EXPECT_EQ(h.Reports(), (std::vector<int>{0x3F, 0x7F, 0xBF}));
   EXPECT_EQ(h.LptValues(), (std::vector<int>{0, 11}));
   for (int i = 0; i < kChannels; ++i) EXPECT_EQ(h.engine.column_lamp(i), 0);
@@ -183,7 +183,7 @@ TEST(HotKeys, NeedShiftAndAltAndPostInTheirOrder) {
   EXPECT_EQ(clicks(),
             (std::vector<Event>{
                 {"down", 19}, {"up", 19}, {"down", 25}, {"up", 25}, {"down", 20}, {"up", 20}}));
-  EXPECT_EQ(h.shared.EFFECT_ZMU.load(), kModeNone) << "the engine never sets the mode itself";
+  EXPECT_EQ(h.shared.mode.load(), kModeNone) << "the engine never sets the mode itself";
 }
 
 TEST(HotKeys, F8StepsManualRndAutoWithFiftyMillisecondGaps) {
@@ -199,7 +199,7 @@ TEST(HotKeys, F8StepsManualRndAutoWithFiftyMillisecondGaps) {
   const std::vector<std::pair<int, int>> steps = {
       {kModeManual, 25}, {kModeRnd, 20}, {kModeAuto, 19}};
   for (auto [mode, target] : steps) {
-    h.shared.EFFECT_ZMU = mode;
+    h.shared.mode = mode;
     EXPECT_EQ(tail(),
               (std::vector<Event>{{"down", target}, {"sleep", 50}, {"up", target}, {"sleep", 50}}));
   }

@@ -43,8 +43,8 @@ class Harness : public SpectrumSource,
     for (int k = 0; k < kSpectrumBins; ++k) fft[k] = spectrum[k];
   }
   void SendCommand(std::uint8_t c) override { events.push_back({"usb", c, 0}); }
-  void LPT_Out(int address, int value) override { events.push_back({"lpt", address, value}); }
-  void SetLEDKey(char key, int state) override { events.push_back({"led", key, state}); }
+  void WriteRegister(int address, int value) override { events.push_back({"lpt", address, value}); }
+  void SetLockKey(char key, int state) override { events.push_back({"led", key, state}); }
   bool IsDown(HotKey key) override { return held[static_cast<int>(key)]; }
   void PostButtonMessage(int g, ButtonMessage m) override {
     events.push_back({m == ButtonMessage::kDown ? "down" : "up", g, 0});

@@ -9,10 +9,10 @@ namespace {
 
 TEST(OutputPause, PassesSendNothingWhilePausedAndBrightWaitsForTheEnd) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeManual;
+  h.shared.mode = kModeManual;
   h.controls.set_value(gadget::kLptCheck, 1);
   h.spectrum.fill(0.01f);
-  h.shared.flag_bright = 1;
+  h.shared.send_bright_and_step = 1;
   h.shared.output_paused = true;
   for (int i = 0; i < 3; ++i) {
     bool drew_columns = false;
@@ -23,14 +23,14 @@ TEST(OutputPause, PassesSendNothingWhilePausedAndBrightWaitsForTheEnd) {
     for (const Rgb& p : h.engine.column(0).pixels) drew_columns |= p != Rgb{};
     EXPECT_TRUE(drew_columns) << "pass " << i << " still draws";
   }
-  EXPECT_EQ(h.shared.flag_bright.load(), 1);
+  EXPECT_EQ(h.shared.send_bright_and_step.load(), 1);
 
   h.shared.output_paused = false;
   h.Pass();
   const std::vector<int> reports = h.Reports();
   ASSERT_EQ(reports.size(), 6u);
   EXPECT_EQ(reports[3] & 0xF0, 0xC0) << "Bright follows the pause";
-  EXPECT_EQ(h.shared.flag_bright.load(), 0);
+  EXPECT_EQ(h.shared.send_bright_and_step.load(), 0);
 }
 
 }  // namespace

@@ -56,10 +56,10 @@ TEST(Packing, NoneSelectedOrNoDrivesNothingAndTwoOutputsMayShareAChannel) {
 
 TEST(Sending, FirstPassSendsPortsThenBrightAndStep) {
   Harness h;
-  h.shared.flag_bright = 1;
+  h.shared.send_bright_and_step = 1;
   h.Pass();
   EXPECT_EQ(h.Reports(), (std::vector<int>{0x00, 0x40, 0x80, 0xCB, 0xD8, 0xE2}));
-  EXPECT_EQ(h.shared.flag_bright.load(), 0);
+  EXPECT_EQ(h.shared.send_bright_and_step.load(), 0);
   h.Pass();
   EXPECT_EQ(h.Reports(), (std::vector<int>{0x00, 0x40, 0x80}));
 }
@@ -73,7 +73,7 @@ TEST(Sending, StepAndBrightCommandBytes) {
     Harness h;
     h.controls.set_value(gadget::kBrightBar, bright);
     h.controls.set_value(gadget::kStepBar, step);
-    h.shared.flag_bright = 1;
+    h.shared.send_bright_and_step = 1;
     h.Pass();
     const std::vector<int> r = h.Reports();
     ASSERT_EQ(r.size(), 6u);
@@ -83,9 +83,9 @@ TEST(Sending, StepAndBrightCommandBytes) {
 
 TEST(Sending, NothingAtAllOnceClosing) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeManual;
-  h.shared.flag_bright = 1;
-  h.shared.exit_usb = 1;
+  h.shared.mode = kModeManual;
+  h.shared.send_bright_and_step = 1;
+  h.shared.closing = 1;
   h.spectrum.fill(0.01f);
   for (int i = 0; i < 3; ++i) {
     h.Pass();
@@ -94,7 +94,7 @@ TEST(Sending, NothingAtAllOnceClosing) {
       EXPECT_NE(e.what, "lpt");
     }
   }
-  EXPECT_EQ(h.shared.flag_bright.load(), 1) << "the request waits";
+  EXPECT_EQ(h.shared.send_bright_and_step.load(), 1) << "the request waits";
   EXPECT_FALSE(h.Pass().empty()) << "the lamps are still driven";
 }
 
@@ -118,7 +118,7 @@ TEST(ParallelPort, RegisterValues) {
 
 TEST(ParallelPort, FollowsTheChannelsOnlyWhileLptIsTicked) {
   Harness h;
-  h.shared.EFFECT_ZMU = kModeManual;
+  h.shared.mode = kModeManual;
   for (int n = 1; n <= kChannels; ++n) h.controls.set_value(n, 0);
   h.controls.set_value(gadget::kInvertCheck, 1);
   h.spectrum.fill(0.001f);
@@ -138,7 +138,7 @@ TEST(ParallelPort, FollowsTheChannelsOnlyWhileLptIsTicked) {
 TEST(Pass, AllocatesNothing) {
   for (int mode : {kModeNone, kModeManual, kModeAuto, kModeRnd}) {
     Harness h;
-    h.shared.EFFECT_ZMU = mode;
+    h.shared.mode = mode;
     h.spectrum.fill(0.003f);
     h.events.reserve(64);
     h.random_ranges.reserve(64);
@@ -146,7 +146,7 @@ TEST(Pass, AllocatesNothing) {
     h.events.clear();
     h.random_ranges.clear();
     const long before = AllocationCount();
-    h.shared.flag_bright = 1;
+    h.shared.send_bright_and_step = 1;
     h.engine.RunPass();
     EXPECT_EQ(AllocationCount() - before, 0) << "mode " << mode;
   }
@@ -164,7 +164,7 @@ TEST(EngineThread, CollectsTheRecordingBeforeEveryPass) {
       if (++sleeps == 3) stop.request_stop();
     }
   } h;
-  h.engine.UpdateSpectrum(h.stop.get_token());
+  h.engine.RunLoop(h.stop.get_token());
   std::vector<std::string> order;
   for (const Event& e : h.events)
     if (e.what == "collect" || e.what == "sleep") order.push_back(e.what);

@@ -69,14 +69,14 @@ TEST(UsbController, LookForLetsTheOldDeviceGoAndOpensTheNewOneWithBrightAndStep)
   UsbController usb(controls, shared);
   usb.LookFor(kVid, kPid);
   ASSERT_TRUE(usb.has_handle());
-  shared.flag_bright = 0;
+  shared.send_bright_and_step = 0;
   usb.SendCommand(0x40);
   ASSERT_TRUE(usb.WaitWritten(1s));
 
   usb.LookFor(0x16C0, 0x05DF);
   EXPECT_TRUE(usb.has_handle());
   EXPECT_EQ(controls.status_text(), "USBON");
-  EXPECT_EQ(shared.flag_bright.load(), 1);
+  EXPECT_EQ(shared.send_bright_and_step.load(), 1);
   usb.SendCommand(0x41);
   ASSERT_TRUE(usb.WaitWritten(1s));
   EXPECT_EQ(tree.Received(0), (Bytes{0x00, 0x40}));

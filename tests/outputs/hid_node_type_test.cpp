@@ -132,7 +132,7 @@ TEST(HidNodeType, ControllerBehindARefusedNodeShowsWhyInItsStatus) {
   UsbController usb(controls, shared);
   usb.USB_VID = kVid;
   usb.USB_PID = kPid;
-  usb.FindDevice_Timer();
+  usb.CheckPresence();
   EXPECT_FALSE(usb.has_handle());
   EXPECT_EQ(controls.status_colour(), UsbController::kTroubleColour);
   EXPECT_EQ(usb.problem(), "cannot open " + tree.NodePath(0).string() +

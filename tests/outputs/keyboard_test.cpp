@@ -103,22 +103,22 @@ TEST_F(X11Keyboard, LampsFollowTheWantedStatesAndComeBackOnRestore) {
   for (char key : {'n', 'c', 's'}) {
     const bool was = Lamp(key);
     EXPECT_EQ(engine_side.KeyState(key), was ? 1 : 0);
-    engine_side.SetLEDKey(key, was ? 1 : 0);  // already so: no toggle
+    engine_side.SetLockKey(key, was ? 1 : 0);  // already so: no toggle
     EXPECT_EQ(Lamp(key), was) << key;
-    engine_side.SetLEDKey(static_cast<char>(key - 'a' + 'A'), was ? 0 : 1);
+    engine_side.SetLockKey(static_cast<char>(key - 'a' + 'A'), was ? 0 : 1);
     EXPECT_EQ(Lamp(key), !was) << key;
     EXPECT_EQ(engine_side.KeyState(key), was ? 0 : 1);
-    engine_side.SetLEDKey(key, was ? 0 : 1);
+    engine_side.SetLockKey(key, was ? 0 : 1);
     EXPECT_EQ(Lamp(key), !was) << key << ": a repeated wanted state toggles nothing";
   }
 
   main_side.SaveLockStates();
   const bool caps = Lamp('c'), num = Lamp('n'), scroll = Lamp('s');
-  EXPECT_EQ(main_side.oldstate1, caps ? 1 : 0);
-  EXPECT_EQ(main_side.oldstate2, num ? 1 : 0);
-  EXPECT_EQ(main_side.oldstate3, scroll ? 1 : 0);
-  engine_side.SetLEDKey('n', num ? 0 : 1);
-  engine_side.SetLEDKey('s', scroll ? 0 : 1);
+  EXPECT_EQ(main_side.saved_caps, caps ? 1 : 0);
+  EXPECT_EQ(main_side.saved_num, num ? 1 : 0);
+  EXPECT_EQ(main_side.saved_scroll, scroll ? 1 : 0);
+  engine_side.SetLockKey('n', num ? 0 : 1);
+  engine_side.SetLockKey('s', scroll ? 0 : 1);
   EXPECT_EQ(Lamp('c'), caps);
   main_side.RestoreLockLEDs();
   EXPECT_EQ(Lamp('c'), caps);
@@ -140,7 +140,7 @@ TEST_F(X11Keyboard, HeldLockKeyReadsNeitherZeroNorOneAndIsRestoredAgainst) {
     EXPECT_NE(held, 0);
     EXPECT_NE(held, 1);
     EXPECT_EQ(held & 1, lamp_while_held ? 1 : 0) << "bit 0 is still the lock";
-    EXPECT_EQ(key == 'n' ? lamps.oldstate2 : lamps.oldstate3, held);
+    EXPECT_EQ(key == 'n' ? lamps.saved_num : lamps.saved_scroll, held);
 
     const bool released = Lamp(key);
     EXPECT_EQ(lamps.KeyState(key), released ? 1 : 0);
@@ -156,7 +156,7 @@ TEST_F(X11Keyboard, ScrollLockLampFollowsTheCallsWithoutKeyEventsToTheFocusedWin
   X11KeyboardLamps lamps;
   for (int call = 0; call < 6; ++call) {
     const bool on = call % 2 == 0;
-    lamps.SetLEDKey('s', on ? 1 : 0);
+    lamps.SetLockKey('s', on ? 1 : 0);
     EXPECT_EQ(Lamp('s'), on) << "call " << call;
     EXPECT_EQ(lamps.KeyState('s'), on ? 1 : 0);
   }
@@ -164,10 +164,10 @@ TEST_F(X11Keyboard, ScrollLockLampFollowsTheCallsWithoutKeyEventsToTheFocusedWin
 
   // Num Lock still changes through its key, which the window does see.
   const bool num = Lamp('n');
-  lamps.SetLEDKey('n', num ? 0 : 1);
+  lamps.SetLockKey('n', num ? 0 : 1);
   EXPECT_EQ(Lamp('n'), !num);
   EXPECT_EQ(focused.Presses(XK_Num_Lock), 1);
-  lamps.SetLEDKey('n', num ? 1 : 0);
+  lamps.SetLockKey('n', num ? 1 : 0);
 }
 
 // A keyboard map that takes Num Lock's modifier away leaves the key pressing nothing a lamp shows:
@@ -180,7 +180,7 @@ TEST_F(X11Keyboard, ALockKeyThatDrivesNoLampIsNeverPressed) {
   Shell("xmodmap -e 'clear mod2'");
   {
     X11KeyboardLamps lamps;
-    for (int call = 0; call < 4; ++call) lamps.SetLEDKey('n', call % 2 == 0 ? 1 : 0);
+    for (int call = 0; call < 4; ++call) lamps.SetLockKey('n', call % 2 == 0 ? 1 : 0);
   }
   const int presses = focused.Presses(XK_Num_Lock);
   Shell("xmodmap -e 'add mod2 = Num_Lock'");

@@ -17,11 +17,11 @@ TEST(KeyboardWithoutDisplay, EveryCallDoesNothingAndKeysReadUp) {
     X11HotKeys keys;
     EXPECT_FALSE(lamps.connected());
     EXPECT_FALSE(keys.connected());
-    lamps.SetLEDKey('n', 1);
+    lamps.SetLockKey('n', 1);
     lamps.SaveLockStates();
     lamps.RestoreLockLEDs();
     EXPECT_EQ(lamps.KeyState('c'), 0);
-    EXPECT_EQ(lamps.oldstate1 | lamps.oldstate2 | lamps.oldstate3, 0);
+    EXPECT_EQ(lamps.saved_caps | lamps.saved_num | lamps.saved_scroll, 0);
     for (HotKey k : {HotKey::kShift, HotKey::kAlt, HotKey::kF5, HotKey::kF8})
       EXPECT_FALSE(keys.IsDown(k));
   }

@@ -54,10 +54,10 @@ TEST(ParallelPort, WritesThroughTheLoadedLibraryAndSwitchOffIsLast) {
   LptPort port(library);
   ASSERT_TRUE(port.has_entry_point());
 
-  port.LPT_Out(0x378, 0x81);
-  port.LPT_Out(0x37A, 0x0A);
+  port.WriteRegister(0x378, 0x81);
+  port.WriteRegister(0x37A, 0x0A);
   port.SwitchOff();
-  port.LPT_Out(0x378, 0xFF);
+  port.WriteRegister(0x378, 0xFF);
   port.SwitchOff();
   EXPECT_EQ(record.Text(), "0x378 0x81\n0x37A 0x0A\n0x378 0x00\n0x37A 0x0B\n");
 }
@@ -74,7 +74,7 @@ TEST(ParallelPort, EnginePassReachesThePort) {
   ports.lpt = &port;
   Engine engine(controls, shared, ports);
   engine.RunPass();
-  shared.exit_usb = 1;
+  shared.closing = 1;
   engine.RunPass();
   EXPECT_EQ(record.Text(), "0x378 0x00\n0x37A 0x0B\n");
 }
@@ -95,14 +95,14 @@ TEST(ParallelPort, MissingLibraryOrEntryPointWritesNothing) {
   std::filesystem::remove_all(broken_folder);
   LptPort unbound(missing);
   EXPECT_FALSE(unbound.has_entry_point());
-  unbound.LPT_Out(0x378, 1);
+  unbound.WriteRegister(0x378, 1);
   unbound.SwitchOff();
 
   Inpout32Library without;
   ASSERT_TRUE(without.Load(GLIMMERIX_NO_OUT32_DIR)) << without.error();
   EXPECT_EQ(without.Out32(), nullptr);
   LptPort port(without);
-  port.LPT_Out(0x378, 1);
+  port.WriteRegister(0x378, 1);
   port.SwitchOff();
   without.Release();
   EXPECT_FALSE(without.loaded());
@@ -115,9 +115,9 @@ TEST(ParallelPort, RealPlugInExportsOut32AndDoesNothingWithoutAPort) {
   ASSERT_TRUE(library.Load(GLIMMERIX_STAGE_DIR)) << library.error();
   ASSERT_NE(library.Out32(), nullptr);
   LptPort port(library);
-  port.LPT_Out(0x378, 0xFF);
-  port.LPT_Out(0x37A, 0x04);
-  port.LPT_Out(0x123, 0x01);
+  port.WriteRegister(0x378, 0xFF);
+  port.WriteRegister(0x37A, 0x04);
+  port.WriteRegister(0x123, 0x01);
   port.SwitchOff();
 }
 
@@ -134,12 +134,12 @@ TEST(ParallelPort, AProblemIsSaidOnceAndAgainAfterARetry) {
   std::FILE* out = open_memstream(&said, &said_size);
   port.SayProblemOnce(out);
   EXPECT_EQ(port.problem(), "") << "nothing tried before the first write";
-  port.LPT_Out(0x378, 1);
+  port.WriteRegister(0x378, 1);
   EXPECT_NE(port.problem().find(node + ": cannot open: No such file or directory"),
             std::string::npos)
       << port.problem();
   port.SayProblemOnce(out);
-  port.LPT_Out(0x378, 1);
+  port.WriteRegister(0x378, 1);
   port.SayProblemOnce(out);
   std::fflush(out);
   EXPECT_EQ(std::string(said, said_size),
@@ -148,7 +148,7 @@ TEST(ParallelPort, AProblemIsSaidOnceAndAgainAfterARetry) {
   // Retried: a node that is there now (a plain file: ppdev's claim fails) gives a new reason.
   { std::ofstream(node) << ""; }
   port.Retry();
-  port.LPT_Out(0x378, 1);
+  port.WriteRegister(0x378, 1);
   port.SayProblemOnce(out);
   port.SayProblemOnce(out);
   std::fflush(out);
@@ -164,7 +164,7 @@ TEST(ParallelPort, AProblemIsSaidOnceAndAgainAfterARetry) {
   Inpout32Library recording;
   ASSERT_TRUE(recording.Load(GLIMMERIX_RECORDING_INPOUT32_DIR));
   LptPort plain(recording);
-  plain.LPT_Out(0x378, 1);
+  plain.WriteRegister(0x378, 1);
   plain.Retry();
   EXPECT_EQ(plain.problem(), "");
 }
@@ -187,7 +187,7 @@ TEST(ParallelPort, PermissionProblemNamesTheLpGroup) {
     Inpout32Library library;
     if (!library.Load(GLIMMERIX_STAGE_DIR)) _exit(125);
     LptPort port(library);
-    port.LPT_Out(0x378, 1);
+    port.WriteRegister(0x378, 1);
     const std::string text = port.problem();
     _exit(write(pipe_fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0
                                                                                             : 124);

@@ -46,7 +46,7 @@ TEST(UsbControllerPermissions, NodeTheUserMayNotWriteShowsOnSendsNothingAndSaysW
     usb.USB_VID = kVid;
     usb.USB_PID = kPid;
     for (int check = 0; check <= UsbController::kOpenRetries + 2; ++check) {
-      usb.FindDevice_Timer();
+      usb.CheckPresence();
       usb.SendCommand(0x81);
     }
     const bool on = controls.status_text() == "USBON";

@@ -42,34 +42,35 @@ struct Rig {
 
 TEST(UsbController, PlugUnplugCycleOpensClosesAndResendsSettingsOnlyAfterALoss) {
   Rig rig;
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   EXPECT_TRUE(rig.Red());
   EXPECT_FALSE(rig.usb.has_handle());
   rig.usb.SendCommand(0x40);  // no device: nothing to write to, nothing breaks
 
   rig.tree.Add(3, kVid, kPid);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   EXPECT_TRUE(rig.Green());
   EXPECT_TRUE(rig.usb.has_handle());
-  EXPECT_EQ(rig.shared.flag_bright.load(), 0) << "first appearance: Bright and Step wait";
+  EXPECT_EQ(rig.shared.send_bright_and_step.load(), 0) << "first appearance: Bright and Step wait";
   rig.usb.SendCommand(0x41);
   EXPECT_EQ(rig.Received(3), (Bytes{0x00, 0x41}));
 
   rig.controls.set_status("x", {});
-  rig.usb.FindDevice_Timer();  // same presence: nothing changes
+  rig.usb.CheckPresence();  // same presence: nothing changes
   EXPECT_EQ(rig.controls.status_text(), "x");
 
   rig.tree.Remove(3);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   EXPECT_TRUE(rig.Red());
   EXPECT_FALSE(rig.usb.has_handle());
-  EXPECT_EQ(rig.shared.flag_bright.load(), 0);
+  EXPECT_EQ(rig.shared.send_bright_and_step.load(), 0);
 
   rig.tree.Add(3, kVid, kPid);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   EXPECT_TRUE(rig.Green());
   EXPECT_TRUE(rig.usb.has_handle());
-  EXPECT_EQ(rig.shared.flag_bright.load(), 1) << "back after a loss: Bright and Step re-sent";
+  EXPECT_EQ(rig.shared.send_bright_and_step.load(), 1)
+      << "back after a loss: Bright and Step re-sent";
   rig.usb.SendCommand(0x80);
   EXPECT_EQ(rig.Received(3), (Bytes{0x00, 0x80}));
 }
@@ -78,10 +79,10 @@ TEST(UsbController, PresentButNotOpenableShowsOnInOrangeSendsNothingAndIsLeftAlo
   Rig rig;
   rig.tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
   ::testing::internal::CaptureStderr();
-  for (int check = 0; check < UsbController::kOpenRetries; ++check) rig.usb.FindDevice_Timer();
+  for (int check = 0; check < UsbController::kOpenRetries; ++check) rig.usb.CheckPresence();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "still settling: nothing said";
   ::testing::internal::CaptureStderr();
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find(rig.tree.NodePath(0).string()), std::string::npos) << said;
   EXPECT_NE(said.find("udev"), std::string::npos) << said;
@@ -94,22 +95,22 @@ TEST(UsbController, PresentButNotOpenableShowsOnInOrangeSendsNothingAndIsLeftAlo
   EXPECT_FALSE(rig.usb.has_handle());
 
   rig.tree.SetNode(0, Node::kFile);  // now openable, but the device never went away
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   rig.usb.SendCommand(0x00);
   EXPECT_FALSE(rig.usb.has_handle());
   EXPECT_TRUE(rig.Received(0).empty());
 
   rig.tree.Remove(0);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   rig.tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
   ::testing::internal::CaptureStderr();
-  for (int check = 0; check <= UsbController::kOpenRetries + 1; ++check) rig.usb.FindDevice_Timer();
+  for (int check = 0; check <= UsbController::kOpenRetries + 1; ++check) rig.usb.CheckPresence();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "said once only";
 
   rig.tree.Remove(0);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   rig.tree.Add(0, kVid, kPid);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   EXPECT_TRUE(rig.usb.has_handle()) << "found again: opened";
   EXPECT_TRUE(rig.Green());
   EXPECT_EQ(rig.usb.problem(), "");
@@ -119,10 +120,10 @@ TEST(UsbController, PresentButNotOpenableShowsOnInOrangeSendsNothingAndIsLeftAlo
 TEST(UsbController, NodeThatBecomesWritableJustAfterAppearingIsOpened) {
   Rig rig;  // udev grants access a moment after the kernel makes the node
   rig.tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   EXPECT_FALSE(rig.usb.has_handle());
   rig.tree.SetNode(0, Node::kFile);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   EXPECT_TRUE(rig.usb.has_handle());
   EXPECT_TRUE(rig.Green());
   rig.usb.SendCommand(0x81);
@@ -132,7 +133,7 @@ TEST(UsbController, NodeThatBecomesWritableJustAfterAppearingIsOpened) {
 TEST(UsbController, PassSendsExactReportsAndSwitchOffIsLast) {
   Rig rig;
   rig.tree.Add(0, kVid, kPid);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   // No mode: the channels stay off, and Invert turns them all on in the first pass.
   rig.controls.set_value(gadget::kInvertCheck, 1);
   rig.controls.set_value(gadget::kFirstOutputList + 0, 5);  // "PD0" follows channel 5
@@ -143,7 +144,7 @@ TEST(UsbController, PassSendsExactReportsAndSwitchOffIsLast) {
     rig.controls.set_value(g, 0);
   rig.controls.set_value(gadget::kBrightBar, 15);
   rig.controls.set_value(gadget::kStepBar, 0x5A);
-  rig.shared.flag_bright = 1;
+  rig.shared.send_bright_and_step = 1;
   EnginePorts ports;
   ports.usb = &rig.usb;
   Engine engine(rig.controls, rig.shared, ports);
@@ -162,14 +163,14 @@ TEST(UsbController, PassSendsExactReportsAndSwitchOffIsLast) {
   ASSERT_EQ(at_switch_off.size(), 24u);
   EXPECT_EQ(Bytes(at_switch_off.begin() + 18, at_switch_off.end()),
             (Bytes{0x00, 0x00, 0x00, 0x40, 0x00, 0x80}));
-  rig.shared.flag_bright = 1;
+  rig.shared.send_bright_and_step = 1;
   engine.RunPass();
   rig.usb.SendCommand(0x7F);
-  rig.usb.SendDevice();
+  rig.usb.SendReport();
   EXPECT_EQ(rig.Received(0), at_switch_off) << "nothing after the all-off reports";
   rig.tree.Remove(0);
   rig.tree.Add(0, kVid, kPid);
-  rig.usb.FindDevice_Timer();  // closed: not reopened
+  rig.usb.CheckPresence();  // closed: not reopened
   EXPECT_FALSE(rig.usb.has_handle());
   EXPECT_TRUE(rig.Received(0).empty());
 }
@@ -190,11 +191,11 @@ TEST(UsbController, EngineThreadWritesWhilePresenceChangesAndSwitchOffStaysLast)
       rig.tree.Add(0, kVid, kPid);
     else
       rig.tree.Remove(0);
-    rig.usb.FindDevice_Timer();
+    rig.usb.CheckPresence();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   rig.tree.Add(0, kVid, kPid);
-  rig.usb.FindDevice_Timer();
+  rig.usb.CheckPresence();
   const int before = sent.load();
   while (sent.load() < before + 10) std::this_thread::yield();
   rig.usb.SwitchOff();  // the "engine" is still sending: the gate must hold

@@ -40,7 +40,7 @@ TEST(UsbControllerLost, DeviceBackUnderTheSameNodeBeforeTheCheckIsReopenedWithIt
   UsbController usb(controls, shared);
   usb.USB_VID = kVid;
   usb.USB_PID = kPid;
-  usb.FindDevice_Timer();
+  usb.CheckPresence();
   usb.SendCommand(0x40);
   ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
   ASSERT_EQ(tree.Received(0), (Bytes{0x00, 0x40}));
@@ -54,12 +54,13 @@ TEST(UsbControllerLost, DeviceBackUnderTheSameNodeBeforeTheCheckIsReopenedWithIt
   std::filesystem::rename(fresh, tree.NodePath(0));
   usb.SendCommand(0x41);  // fails: the device behind the handle is gone
   ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
-  EXPECT_EQ(shared.flag_bright.load(), 0);
+  EXPECT_EQ(shared.send_bright_and_step.load(), 0);
 
-  usb.FindDevice_Timer();
+  usb.CheckPresence();
   EXPECT_TRUE(usb.has_handle());
   EXPECT_EQ(controls.status_text(), "USBON");
-  EXPECT_EQ(shared.flag_bright.load(), 1) << "the device may have forgotten Bright and Step";
+  EXPECT_EQ(shared.send_bright_and_step.load(), 1)
+      << "the device may have forgotten Bright and Step";
   usb.SendCommand(0x42);
   ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
   EXPECT_EQ(tree.Received(0), (Bytes{0x00, 0x42}));
@@ -70,7 +71,7 @@ TEST(UsbControllerLost, DeviceBackUnderTheSameNodeBeforeTheCheckIsReopenedWithIt
   usb.SendCommand(0x43);
   ASSERT_TRUE(usb.WaitWritten(std::chrono::seconds(2)));
   tree.Remove(0);
-  usb.FindDevice_Timer();
+  usb.CheckPresence();
   EXPECT_FALSE(usb.has_handle());
   EXPECT_EQ(controls.status_text(), "USBOFF");
   gone_inode = 0;

@@ -165,7 +165,7 @@ class EngineSends {
 TEST(UsbControllerStuck, WriteThatNeverReturnsHoldsNoCheckNoSendAndNoShutdown) {
   Watchdog watchdog(20s);
   Rig rig;
-  rig.usb->FindDevice_Timer();
+  rig.usb->CheckPresence();
   ASSERT_TRUE(rig.usb->has_handle());
   rig.MarkSlow(0, /*for_good=*/true);
 
@@ -175,7 +175,7 @@ TEST(UsbControllerStuck, WriteThatNeverReturnsHoldsNoCheckNoSendAndNoShutdown) {
   const auto start = Clock::now();
   while (Since(start) < 1500ms) {
     const auto check = Clock::now();
-    rig.usb->FindDevice_Timer();
+    rig.usb->CheckPresence();
     longest_check_ms = std::max<long>(longest_check_ms, Since(check).count());
     if (!shown_at && rig.Orange()) {
       shown_at = true;
@@ -222,7 +222,7 @@ TEST(UsbControllerStuck, WriteThatNeverReturnsHoldsNoCheckNoSendAndNoShutdown) {
 TEST(UsbControllerStuck, FullFifoDropsAfterTheWaitThenRecoversWhenDrainedWithBrightAndStep) {
   Watchdog watchdog(20s);
   Rig rig(Node::kFifo);
-  rig.usb->FindDevice_Timer();
+  rig.usb->CheckPresence();
   ASSERT_TRUE(rig.usb->has_handle());
   ASSERT_TRUE(rig.Green());
   // The device takes nothing: its FIFO is full, and nobody drains it yet.
@@ -242,7 +242,7 @@ TEST(UsbControllerStuck, FullFifoDropsAfterTheWaitThenRecoversWhenDrainedWithBri
   EXPECT_GE(dropped_ms, 3 * UsbController::kWriteWaitMs - 10);
   EXPECT_LE(dropped_ms, 3 * UsbController::kWriteWaitMs + 400);
   EXPECT_EQ(rig.usb->dropped_reports(), 6u);
-  rig.usb->FindDevice_Timer();
+  rig.usb->CheckPresence();
   EXPECT_TRUE(rig.Orange());
 
   // Drained: the device takes reports again. It is tried again after kStallRetryChecks checks;
@@ -250,18 +250,18 @@ TEST(UsbControllerStuck, FullFifoDropsAfterTheWaitThenRecoversWhenDrainedWithBri
   std::vector<char> sink(1 << 16);
   while (read(drain, sink.data(), sink.size()) > 0) {
   }
-  rig.shared.flag_bright = 0;
+  rig.shared.send_bright_and_step = 0;
   int checks = 0;
   while (!rig.Green() && checks < 3 * UsbController::kStallRetryChecks) {
     rig.usb->SendCommand(0x41);
     ASSERT_TRUE(rig.usb->WaitWritten(2s));
-    rig.usb->FindDevice_Timer();
+    rig.usb->CheckPresence();
     ++checks;
   }
   EXPECT_TRUE(rig.Green());
   EXPECT_GE(checks, UsbController::kStallRetryChecks) << "tried again too soon";
   EXPECT_EQ(rig.usb->problem(), "");
-  EXPECT_EQ(rig.shared.flag_bright.load(), 1);
+  EXPECT_EQ(rig.shared.send_bright_and_step.load(), 1);
   std::vector<char> got(16);
   EXPECT_EQ(read(drain, got.data(), got.size()), 2) << "one report after the retry";
   EXPECT_EQ(got[1], 0x41);
@@ -276,13 +276,13 @@ TEST(UsbControllerStuck, FullFifoDropsAfterTheWaitThenRecoversWhenDrainedWithBri
 TEST(UsbControllerStuck, SlowWritesAreNotQueuedBehindAndTheAllOffReportsGoFirst) {
   Watchdog watchdog(20s);
   Rig rig;
-  rig.usb->FindDevice_Timer();
+  rig.usb->CheckPresence();
   rig.MarkSlow(UsbController::kStuckWrite.count() + 200, /*for_good=*/false);
   for (int pass = 0; pass < 4; ++pass)
     for (std::uint8_t command : {0x01, 0x41, 0x81}) rig.usb->SendCommand(command);
   ASSERT_TRUE(WaitFor([] { return writes_in_progress.load() == 1; }));
   std::this_thread::sleep_for(UsbController::kStuckWrite);
-  rig.usb->FindDevice_Timer();
+  rig.usb->CheckPresence();
   EXPECT_TRUE(rig.Orange());
   EXPECT_EQ(rig.usb->dropped_reports(), 11u) << "all but the report being written";
 

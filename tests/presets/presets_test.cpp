@@ -19,8 +19,8 @@ class PresetsTest : public ::testing::Test {
  protected:
   // What the engine does each pass: copies the Level and AGC bars for preset saving.
   void EnginePass() {
-    shared.QWERTY.store(controls.value(gadget::kLevelBar));
-    shared.qqqqqq.store(controls.value(gadget::kAgcBar));
+    shared.engine_level_bar.store(controls.value(gadget::kLevelBar));
+    shared.engine_agc_bar.store(controls.value(gadget::kAgcBar));
   }
   void SetBars(int value) {
     for (int n = 1; n <= kChannels; ++n) controls.set_value(n, value);
@@ -70,7 +70,7 @@ TEST_F(PresetsTest, ListIsSortedCaseBlindAndSelectsTheExactName) {
 TEST_F(PresetsTest, LoadClampsToTheBarsAndMissingKeysGiveZero) {
   folder.Put("Loud.patt", "Effect = 7\r\nLevel = 70\r\nARU = 0\r\nBright = -3\r\nStep = 300\r\n");
   presets.LoadPreset("Loud");
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), 7);
+  EXPECT_EQ(shared.mode.load(), 7);
   EXPECT_EQ(controls.value(gadget::kLevelBar), 60);
   EXPECT_EQ(controls.value(gadget::kAgcBar), 1);
   EXPECT_EQ(controls.value(gadget::kBrightBar), 0);
@@ -78,7 +78,7 @@ TEST_F(PresetsTest, LoadClampsToTheBarsAndMissingKeysGiveZero) {
 
   folder.Put("Some.patt", "; only two\r\nstep=$20\r\nlevel = 12\r\n");
   presets.LoadPreset("Some");
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), 0);
+  EXPECT_EQ(shared.mode.load(), 0);
   EXPECT_EQ(controls.value(gadget::kLevelBar), 12);
   EXPECT_EQ(controls.value(gadget::kAgcBar), 1);
   EXPECT_EQ(controls.value(gadget::kBrightBar), 0);
@@ -98,7 +98,7 @@ TEST_F(PresetsTest, AbsentFilesAndNamesThatLeaveTheFolderChangeNothing) {
   presets.LoadPreset("absent");
   presets.LoadPreset("sub/x");
   presets.LoadPreset("x\0/sub"s);
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), kModeNone);
+  EXPECT_EQ(shared.mode.load(), kModeNone);
   EXPECT_EQ(controls.value(gadget::kLevelBar), StartValueOf(gadget::kLevelBar));
 
   presets.SavePreset("../escape");
@@ -108,12 +108,12 @@ TEST_F(PresetsTest, AbsentFilesAndNamesThatLeaveTheFolderChangeNothing) {
 }
 
 TEST_F(PresetsTest, SaveWritesFiveKeysInOrderOrReplacesThemInPlace) {
-  shared.EFFECT_ZMU.store(kModeAuto);
+  shared.mode.store(kModeAuto);
   controls.set_value(gadget::kBrightBar, 9);
   controls.set_value(gadget::kStepBar, 200);
   controls.set_value(gadget::kLevelBar, 50);  // saved from the engine's copy, not the bar
-  shared.QWERTY.store(44);
-  shared.qqqqqq.store(33);
+  shared.engine_level_bar.store(44);
+  shared.engine_agc_bar.store(33);
   presets.SavePreset("");
   EXPECT_EQ(folder.Take(".patt"),
             "Effect = 2\r\nBright = 9\r\nStep = 200\r\nLevel = 44\r\nARU = 33\r\n");
@@ -126,17 +126,17 @@ TEST_F(PresetsTest, SaveWritesFiveKeysInOrderOrReplacesThemInPlace) {
 }
 
 TEST_F(PresetsTest, EmptyPresetNameRoundTripsThroughTheDotPattFile) {
-  shared.EFFECT_ZMU.store(kModeRnd);
+  shared.mode.store(kModeRnd);
   SaveOnExit(presets);  // no preset selected: "Preset" empty, ".patt" created
   EXPECT_TRUE(folder.Has(".patt"));
   const StartupSettings s = ReadStartupSettings(folder.path());
   ASSERT_TRUE(s.found);
   EXPECT_EQ(s.Preset, "");
-  shared.EFFECT_ZMU.store(kModeNone);
+  shared.mode.store(kModeNone);
   presets.FillPresetList(folder.path(), s.Preset);
   EXPECT_EQ(controls.value(gadget::kPresetList), 0);
   presets.ApplyAtStartup();
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), kModeRnd);
+  EXPECT_EQ(shared.mode.load(), kModeRnd);
 }
 
 TEST_F(PresetsTest, SwitchingBetweenManualAndAutoPresets) {
@@ -147,7 +147,7 @@ TEST_F(PresetsTest, SwitchingBetweenManualAndAutoPresets) {
   ASSERT_EQ(controls.preset_text(), "Calm");
   ReadControlSettings(controls, folder.path());
   presets.ApplyAtStartup();
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), kModeManual);
+  EXPECT_EQ(shared.mode.load(), kModeManual);
   EXPECT_EQ(Bars(), std::vector<int>(kChannels, 12));
   EXPECT_EQ(flag_wr.load(), 0);
 
@@ -160,7 +160,7 @@ TEST_F(PresetsTest, SwitchingBetweenManualAndAutoPresets) {
   EXPECT_EQ(folder.Take("Calm.patt"),
             "Effect = 1\r\nBright = 4\r\nStep = 10\r\nLevel = 20\r\nARU = 20\r\n");
   EXPECT_EQ(presets.Preset, "Party");
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), kModeAuto);
+  EXPECT_EQ(shared.mode.load(), kModeAuto);
   EXPECT_EQ(controls.value(gadget::kBrightBar), 15);
   EXPECT_EQ(controls.value(gadget::kLevelBar), 50);
   EXPECT_EQ(Bars(), std::vector<int>(kChannels, 0));
@@ -172,7 +172,7 @@ TEST_F(PresetsTest, SwitchingBetweenManualAndAutoPresets) {
   presets.SelectPreset();
   EXPECT_EQ(folder.Take("Party.patt"),
             "Effect = 2\r\nBright = 15\r\nStep = 99\r\nLevel = 50\r\nARU = 8\r\n");
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), kModeManual);
+  EXPECT_EQ(shared.mode.load(), kModeManual);
   EXPECT_EQ(Bars(), std::vector<int>(kChannels, 12));
   EXPECT_EQ(flag_wr.load(), 1);
 }
@@ -182,13 +182,13 @@ TEST_F(PresetsTest, SelectingWithoutSettingsOrWithAnUnlistedPreset) {
   presets.FillPresetList(folder.path(), "Gone");  // a stored name no file matches
   EXPECT_EQ(controls.value(gadget::kPresetList), -1);
   presets.ApplyAtStartup();
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), kModeNone);
+  EXPECT_EQ(shared.mode.load(), kModeNone);
 
   SetBars(7);
   controls.set_value(gadget::kPresetList, 0);
   presets.SelectPreset();  // the state in force goes into the file named after "Gone"
   EXPECT_TRUE(folder.Has("Gone.patt"));
-  EXPECT_EQ(shared.EFFECT_ZMU.load(), kModeManual);
+  EXPECT_EQ(shared.mode.load(), kModeManual);
   EXPECT_EQ(Bars(), std::vector<int>(kChannels, 7));  // no setting.dat: bars stay
   EXPECT_EQ(flag_wr.load(), 0);
 }
@@ -243,7 +243,7 @@ TEST(SettingsFile, FirstMoveCreatesExactlyTwoLines) {
 }
 
 TEST_F(PresetsTest, ExitAndCloseWriteTheirKeysInOrder) {
-  shared.EFFECT_ZMU.store(kModeManual);
+  shared.mode.store(kModeManual);
   SetBars(9);
   controls.set_value(gadget::kKeyCheck, 0);
   controls.set_value(gadget::kFirstOutputList + 4, 5);  // OUT5 = channel 5; the rest unselected
@@ -265,7 +265,7 @@ TEST_F(PresetsTest, ExitAndCloseWriteTheirKeysInOrder) {
   // Close in Auto mode: band levels untouched, the window's edges before "Preset".
   folder.Put("Show.patt", "");
   presets.FillPresetList(folder.path(), "Show");
-  shared.EFFECT_ZMU.store(kModeAuto);
+  shared.mode.store(kModeAuto);
   SetBars(0);
   SaveOnClose(presets, 300, 200);
   std::string closed = expected;
@@ -291,9 +291,9 @@ TEST_F(PresetsTest, ShippedPresetsLoadAsWrittenAndSurviveASave) {
     ASSERT_EQ(file.lines().front().kind, SettingsDocument::Kind::kComment);
 
     presets.LoadPreset(name);
-    EXPECT_GE(shared.EFFECT_ZMU.load(), kModeManual);
-    EXPECT_LE(shared.EFFECT_ZMU.load(), kModeRnd);
-    EXPECT_EQ(shared.EFFECT_ZMU.load(), ParseSettingNumber(file.Get("Effect", kNoDigits)));
+    EXPECT_GE(shared.mode.load(), kModeManual);
+    EXPECT_LE(shared.mode.load(), kModeRnd);
+    EXPECT_EQ(shared.mode.load(), ParseSettingNumber(file.Get("Effect", kNoDigits)));
     EXPECT_EQ(controls.value(gadget::kBrightBar),
               ParseSettingNumber(file.Get("Bright", kNoDigits)));
     EXPECT_EQ(controls.value(gadget::kStepBar), ParseSettingNumber(file.Get("Step", kNoDigits)));

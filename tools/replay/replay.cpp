@@ -60,7 +60,7 @@ class RecordingUsb : public UsbPort {
 class RecordingLpt : public ParallelPort {
  public:
   explicit RecordingLpt(std::vector<int>& sink) : sink_(sink) {}
-  void LPT_Out(int, int value) override { sink_.push_back(value & 0xFF); }
+  void WriteRegister(int, int value) override { sink_.push_back(value & 0xFF); }
 
  private:
   std::vector<int>& sink_;
@@ -203,8 +203,7 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
     } else if (name == "--mode") {
       if (!need_number()) return false;
       const int mode = static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
-      options.settings.push_back(
-          [mode](ControlTable&, EngineShared& s) { s.EFFECT_ZMU.store(mode); });
+      options.settings.push_back([mode](ControlTable&, EngineShared& s) { s.mode.store(mode); });
     } else if (name == "--level" || name == "--agc" || name == "--bright" || name == "--step" ||
                name == "--invert" || name == "--lpt" || name == "--key") {
       if (!need_number()) return false;
@@ -255,12 +254,13 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
 
 void WritePassJson(std::ostream& out, const PassRecord& r, const Engine& engine,
                    const ControlTable& controls, const EngineShared& shared) {
-  out << "{\"pass\":" << r.pass << ",\"mode\":" << r.mode << ",\"K\":" << engine.K() << ",\"Z\":";
-  WriteArray(out, std::span(engine.Z().data(), 19), [&](float v) { WriteFloat(out, v); });
+  out << "{\"pass\":" << r.pass << ",\"mode\":" << r.mode << ",\"K\":" << engine.gain()
+      << ",\"Z\":";
+  WriteArray(out, std::span(engine.band_values().data(), 19), [&](float v) { WriteFloat(out, v); });
   out << ",\"lamps\":[";
   for (int i = 0; i < kChannels; ++i) out << (i ? "," : "") << engine.column_lamp(i);
   out << "],\"usb\":[";
-  for (int n = 1; n <= kChannels; ++n) out << (n > 1 ? "," : "") << engine.USB()[n];
+  for (int n = 1; n <= kChannels; ++n) out << (n > 1 ? "," : "") << engine.channel_states()[n];
   out << "],\"bars\":[";
   for (int n = 1; n <= kChannels; ++n) out << (n > 1 ? "," : "") << controls.band_bar(n);
   out << "],\"reports\":";
@@ -271,7 +271,8 @@ void WritePassJson(std::ostream& out, const PassRecord& r, const Engine& engine,
   out << ",\"lpt\":";
   WriteArray(out, r.lpt, [&](int v) { out << v; });
   out << ",\"leds\":[" << engine.NUM() << ',' << engine.CAPS() << ',' << engine.SCROLL()
-      << "],\"qwerty\":" << shared.QWERTY.load() << ",\"agc\":" << shared.qqqqqq.load() << '}';
+      << "],\"qwerty\":" << shared.engine_level_bar.load()
+      << ",\"agc\":" << shared.engine_agc_bar.load() << '}';
 }
 
 int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
@@ -334,7 +335,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   }
   for (const auto& apply : options.settings) apply(controls, shared);
   // The engine starts as the program does: a device present, Bright and Step requested.
-  shared.flag_bright.store(1);
+  shared.send_bright_and_step.store(1);
 
   PassRecord record;
   RecordingUsb usb(record.reports);
@@ -370,7 +371,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
       break;
     }
     record.pass = pass;
-    record.mode = shared.EFFECT_ZMU.load();
+    record.mode = shared.mode.load();
     record.reports.clear();
     record.lpt.clear();
     engine.RunPass();
@@ -382,7 +383,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
     if (!options.png_path.empty()) {
       int lamps[kChannels];
       for (int i = 0; i < kChannels; ++i) lamps[i] = engine.column_lamp(i);
-      picture.AddPass(engine.Z().data(), lamps);
+      picture.AddPass(engine.band_values().data(), lamps);
     }
   }
   if (!out.flush()) return output_failed();

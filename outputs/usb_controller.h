@@ -41,7 +41,7 @@
 #include "engine/controls.h"
 #include "engine/engine.h"
 #include "engine/ports.h"
-#include "outputs/hid_access.h"
+#include "outputs/linux/hid_access.h"
 
 namespace glimmerix {
 

@@ -21,8 +21,8 @@
 #include "engine/controls.h"
 #include "engine/engine.h"
 #include "engine/realtime.h"
-#include "outputs/keyboard.h"
-#include "outputs/parallel_port.h"
+#include "outputs/linux/parallel_port.h"
+#include "outputs/linux/x11_keyboard.h"
 #include "outputs/usb_controller.h"
 #include "presets/presets.h"
 

@@ -12,7 +12,7 @@
 #include "app/shell/light_test.h"
 #include "engine/controls.h"
 #include "engine/engine.h"
-#include "outputs/hid_devices.h"
+#include "outputs/linux/hid_devices.h"
 #include "outputs/usb_controller.h"
 
 class QLabel;

@@ -10,7 +10,7 @@
 
 #include "app/shell/application.h"
 #include "app/shell/process.h"
-#include "outputs/hid_access.h"
+#include "outputs/linux/hid_access.h"
 #include "settings/settings_store.h"
 
 namespace {

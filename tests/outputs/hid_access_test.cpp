@@ -1,4 +1,4 @@
-#include "outputs/hid_access.h"
+#include "outputs/linux/hid_access.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // The controller dialog's view of the HID devices, and the controller switching to another one.
-#include "outputs/hid_devices.h"
+#include "outputs/linux/hid_devices.h"
 
 #include <gtest/gtest.h>
 

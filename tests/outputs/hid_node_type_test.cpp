@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "outputs/hid_access.h"
+#include "outputs/linux/hid_access.h"
 #include "outputs/usb_controller.h"
 #include "tests/support/fake_hid_tree.h"
 

@@ -1,7 +1,7 @@
 // The keyboard lamps and hot keys against a real X server: a private Xvfb started for this
 // program alone (so nothing else toggles its locks), with the stock keyboard map users have, where
 // the Scroll Lock key drives no lamp.
-#include "outputs/keyboard.h"
+#include "outputs/linux/x11_keyboard.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "outputs/keyboard.h"
+#include "outputs/linux/x11_keyboard.h"
 
 namespace glimmerix {
 namespace {

@@ -1,4 +1,4 @@
-#include "outputs/parallel_port.h"
+#include "outputs/linux/parallel_port.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>

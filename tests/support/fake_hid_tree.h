@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "outputs/hid_access.h"
+#include "outputs/linux/hid_access.h"
 
 namespace glimmerix::testing {
 

@@ -1,4 +1,4 @@
-#include "outputs/hid_access.h"
+#include "outputs/linux/hid_access.h"
 
 #include <dirent.h>
 #include <fcntl.h>

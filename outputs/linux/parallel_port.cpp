@@ -1,4 +1,4 @@
-#include "outputs/parallel_port.h"
+#include "outputs/linux/parallel_port.h"
 
 #include <dlfcn.h>
 #include <link.h>

@@ -1,4 +1,4 @@
-#include "outputs/hid_devices.h"
+#include "outputs/linux/hid_devices.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "outputs/hid_access.h"
+#include "outputs/linux/hid_access.h"
 
 namespace glimmerix {
 namespace {

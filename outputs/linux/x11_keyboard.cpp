@@ -1,4 +1,4 @@
-#include "outputs/keyboard.h"
+#include "outputs/linux/x11_keyboard.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>

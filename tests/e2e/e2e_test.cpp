@@ -98,14 +98,8 @@ TEST_F(EndToEnd, StartsInTheTrayThenShowsTheWindowAndLightsChannel11ForA1kHzTone
 
   // The tool tip shows on hovering the icon.
   Shell("xdotool mousemove --window " + std::to_string(icon) + " 11 15");
-  Window tip = 0;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        for (Window w : x.ProgramWindows())
-          if (x.Viewable(w) && x.HasType(w, "_NET_WM_WINDOW_TYPE_TOOLTIP")) tip = w;
-        return tip != 0;
-      },
-      4s));
+  const Window tip = x.WaitForToolTip(4s);
+  EXPECT_NE(tip, 0u);
   SaveScreenshot("tray-tool-tip");
 
   const Window window = ShowMainWindow(icon);

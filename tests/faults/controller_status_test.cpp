@@ -1,7 +1,7 @@
 // What the real program's window shows while the controller is plugged in but its node cannot be
 // opened (a fresh install before the udev rule): "USBON" in orange, not in green, with a tool tip
 // on the label. A screenshot of the window with the tool tip lands in
-// $GLIMMERIX_SCREENSHOT_DIR when that is set. Needs scripts/with-test-services.
+// $GLIMMERIX_TEST_SHOTS when that is set. Needs scripts/with-test-services.
 #include <cstdlib>
 #include <thread>
 
@@ -63,17 +63,9 @@ TEST(ProgramFaultsControllerStatus, UnopenableControllerShowsOrangeUsbOnWithAToo
   Shell("xdotool windowfocus --sync " + std::to_string(window) + " mousemove --window " +
         std::to_string(window) + " " + std::to_string(kStatusText.center().x()) + " " +
         std::to_string(kStatusText.center().y()));
-  Window tip = 0;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        for (Window w : x.ProgramWindows())
-          if (x.Viewable(w) && x.HasType(w, "_NET_WM_WINDOW_TYPE_TOOLTIP")) tip = w;
-        return tip != 0;
-      },
-      5s))
-      << "no tool tip on the status label";
-  if (const char* folder = std::getenv("GLIMMERIX_SCREENSHOT_DIR"))
-    Shell(std::string("import -window root '") + folder + "/controller-cannot-open.png'");
+  const Window tip = x.WaitForToolTip(5s);
+  EXPECT_NE(tip, 0u) << "no tool tip on the status label";
+  SaveScreenshot("controller-cannot-open");
   EXPECT_TRUE(WaitFor(
       [&] { return run.Read("program.log").find(hid.NodePath(0).string()) != std::string::npos; },
       3s))

@@ -197,6 +197,18 @@ std::vector<Window> Display::ProgramWindows() {
   return found;
 }
 
+Window Display::WaitForToolTip(std::chrono::milliseconds timeout) {
+  Window tip = 0;
+  WaitFor(
+      [&] {
+        for (Window w : ProgramWindows())
+          if (Viewable(w) && HasType(w, "_NET_WM_WINDOW_TYPE_TOOLTIP")) tip = w;
+        return tip != 0;
+      },
+      timeout);
+  return tip;
+}
+
 Window Display::WaitForTrayIcon(std::chrono::milliseconds timeout) {
   Window icon = 0;
   WaitFor(

@@ -95,6 +95,8 @@ class Display {
   // The embedded tray icons of the program (reparented into the tray, viewable; not a window the
   // window manager framed).
   std::vector<Window> TrayIcons();
+  // A tool tip of the program once one shows, within timeout; 0 when none did.
+  Window WaitForToolTip(std::chrono::milliseconds timeout);
   // The first tray icon of the program once one shows, within timeout; 0 when none did.
   Window WaitForTrayIcon(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // The program's top-level window (not a tool tip, menu or tray icon) with this exact title,

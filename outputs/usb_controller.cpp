@@ -82,12 +82,12 @@ struct UsbController::Link {
       lock.lock();
       writing = 0;
       if (sent == 2 && all_off) ++all_off_taken;
-      if (sent == 2 && took <= std::chrono::milliseconds(kWriteWaitMs)) {
+      if (sent == 2) {
         timeouts_in_row = 0;
-        ++prompt_writes;
-      } else if (sent == 2 || error == ETIMEDOUT) {
-        ++timeouts_in_row;  // taken late, or not at all
-        if (sent != 2) ++dropped;
+        if (took <= std::chrono::milliseconds(kWriteWaitMs)) ++prompt_writes;
+      } else if (error == ETIMEDOUT) {
+        ++timeouts_in_row;  // not taken at all
+        ++dropped;
       } else {
         ++dropped;
         if (error == ENODEV) {

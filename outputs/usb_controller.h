@@ -54,10 +54,11 @@ class UsbController : public UsbPort {
   static constexpr Rgb kOffColour{255, 0, 0};
 
   // The wait for one report to be taken; three reports in a row not taken, or one write lasting
-  // kStuckWrite, make the device "not answering".
+  // kStuckWrite, make the device "not answering". A report taken late but taken counts as
+  // neither: on a busy machine the writer itself may wait that long for the processor.
   static constexpr int kWriteWaitMs = 100;
   static constexpr int kTimeoutsBeforeStall = 3;
-  static constexpr std::chrono::milliseconds kStuckWrite{300};
+  static constexpr std::chrono::milliseconds kStuckWrite{1000};
   // Presence checks between tries of a device that is not answering (5 s).
   static constexpr int kStallRetryChecks = 10;
   // How long SwitchOff waits for the all-off reports.

@@ -118,8 +118,8 @@ struct UsbController::Link {
   }
 };
 
-UsbController::UsbController(ControlTable& controls, EngineShared& shared)
-    : controls_(controls), shared_(shared), link_(std::make_shared<Link>()) {
+UsbController::UsbController(ControllerPresenceListener& listener)
+    : listener_(listener), link_(std::make_shared<Link>()) {
   writer_ = std::thread([link = link_] { link->Run(); });
 }
 
@@ -169,8 +169,8 @@ int UsbController::CheckPresence() {
   stall_reported_ = false;
   Open();
   if (lost_before_ == 1) {
-    shared_.send_bright_and_step.store(1);
     lost_before_ = 0;
+    listener_.ControllerReturned();
   }
   return 0;
 }
@@ -187,7 +187,7 @@ void UsbController::CheckAnswering() {
   }
   if (stalled) {
     if (trouble_ != Trouble::kNotAnswering) {
-      ShowNotAnswering();
+      ReportNotAnswering();
       stall_retry_in_ = kStallRetryChecks;
     } else if (--stall_retry_in_ <= 0 && writer_free) {
       std::lock_guard lock(link_->mutex);
@@ -195,8 +195,8 @@ void UsbController::CheckAnswering() {
       stall_retry_in_ = kStallRetryChecks;
     }
   } else if (trouble_ == Trouble::kNotAnswering && prompt > 0) {
-    ShowOn();
-    shared_.send_bright_and_step.store(1);  // dropped with the rest, perhaps
+    ReportArrived();
+    listener_.ControllerReturned();  // its settings were dropped with the rest, perhaps
   }
 }
 
@@ -211,9 +211,9 @@ void UsbController::Lose() {
   was_present_ = 0;
   CloseHandle();
   open_retries_left_ = 0;
-  Show(Trouble::kNone, {}, {});
-  controls_.set_status("USBOFF", kOffColour);
+  SetTrouble(Trouble::kNone, {});
   lost_before_ = 1;
+  listener_.ControllerLost();
 }
 
 void UsbController::CloseHandle() {
@@ -247,40 +247,28 @@ void UsbController::Open() {
     link_->handle = opened;
     link_->ClearStall();
   }
-  if (opened == 0) return ShowCannotOpen(failure);
+  if (opened == 0) return ReportCannotOpen(failure);
   node_ = node;
   open_retries_left_ = 0;
-  ShowOn();
+  ReportArrived();
 }
 
-void UsbController::ShowOn() {
-  Show(Trouble::kNone, {}, {});
-  controls_.set_status("USBON", kOnColour);
+void UsbController::ReportArrived() {
+  SetTrouble(Trouble::kNone, {});
+  listener_.ControllerArrived();
 }
 
-void UsbController::ShowCannotOpen(const HidOpenFailure& failure) {
+void UsbController::ReportCannotOpen(const HidOpenFailure& failure) {
   const std::string node = failure.node.empty() ? "the controller's node" : failure.node;
   std::string problem = "cannot open " + node;
   if (!failure.reason.empty()) problem += ": " + failure.reason;
-  std::string fix;
-  if (failure.error == EACCES || failure.error == EPERM) {
-    char rule[160];
-    std::snprintf(rule, sizeof rule,
-                  "KERNEL==\"hidraw*\", SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"%04x\", "
-                  "ATTRS{idProduct}==\"%04x\", TAG+=\"uaccess\"",
-                  static_cast<unsigned>(USB_VID.load()) & 0xFFFF,
-                  static_cast<unsigned>(USB_PID.load()) & 0xFFFF);
-    fix =
-        "Only root may use it until a udev rule lets you. Install the rule, then unplug the "
-        "controller and plug it in again:\necho '" +
-        std::string(rule) +
-        "' | sudo tee /etc/udev/rules.d/70-glimmerix.rules && sudo udevadm control --reload";
-  } else {
-    fix =
-        "Unplug the controller and plug it in again; see README.md, \"USB controller "
-        "permissions\".";
-  }
-  Show(Trouble::kCannotOpen, problem, problem + "\n" + fix);
+  const std::string advice =
+      failure.access_denied
+          ? HidAccess_PermissionAdvice(USB_VID.load(), USB_PID.load())
+          : "Unplug the controller and plug it in again; see README.md, \"USB controller "
+            "permissions\".";
+  SetTrouble(Trouble::kCannotOpen, problem);
+  listener_.ControllerInTrouble(ControllerPresenceListener::Trouble::kCannotOpen, problem, advice);
   if (open_retries_left_ == 0 && !failure.node.empty() && !open_failure_reported_) {
     open_failure_reported_ = true;
     std::fprintf(stderr,
@@ -291,12 +279,12 @@ void UsbController::ShowCannotOpen(const HidOpenFailure& failure) {
   }
 }
 
-void UsbController::ShowNotAnswering() {
+void UsbController::ReportNotAnswering() {
   const std::string problem = node_ + " does not answer: its reports time out";
-  Show(Trouble::kNotAnswering, problem,
-       problem +
-           "\nThe lights no longer follow the music. Unplug the controller and plug it in "
-           "again.");
+  SetTrouble(Trouble::kNotAnswering, problem);
+  listener_.ControllerInTrouble(
+      ControllerPresenceListener::Trouble::kNotAnswering, problem,
+      "The lights no longer follow the music. Unplug the controller and plug it in again.");
   if (!stall_reported_) {
     stall_reported_ = true;
     std::fprintf(stderr,
@@ -306,17 +294,10 @@ void UsbController::ShowNotAnswering() {
   }
 }
 
-void UsbController::Show(Trouble trouble, std::string problem, std::string tooltip) {
+void UsbController::SetTrouble(Trouble trouble, std::string problem) {
   trouble_ = trouble;
-  const char* state = trouble == Trouble::kCannotOpen     ? "USBON (cannot open)"
-                      : trouble == Trouble::kNotAnswering ? "USBON (not answering)"
-                                                          : nullptr;
-  {
-    std::lock_guard lock(text_mutex_);
-    problem_ = std::move(problem);
-    state_text_ = state ? state : was_present_ == 1 ? "USBON" : "USBOFF";
-  }
-  if (state) controls_.set_status("USBON", kTroubleColour, std::move(tooltip));
+  std::lock_guard lock(problem_mutex_);
+  problem_ = std::move(problem);
 }
 
 int UsbController::SendReport() {
@@ -382,13 +363,8 @@ bool UsbController::switched_off() const {
 }
 
 std::string UsbController::problem() const {
-  std::lock_guard lock(text_mutex_);
+  std::lock_guard lock(problem_mutex_);
   return problem_;
-}
-
-std::string UsbController::state_text() const {
-  std::lock_guard lock(text_mutex_);
-  return state_text_;
 }
 
 unsigned UsbController::dropped_reports() const {

@@ -38,21 +38,36 @@
 #include <string>
 #include <thread>
 
-#include "engine/controls.h"
-#include "engine/engine.h"
 #include "engine/ports.h"
-#include "outputs/linux/hid_access.h"
+#include "outputs/hid_access.h"
 
 namespace glimmerix {
 
+// What the controller tells its owner about the device. Called on the main thread, from
+// CheckPresence and LookFor, never from the writer thread; must not call back into the controller.
+class ControllerPresenceListener {
+ public:
+  enum class Trouble {
+    kCannotOpen,    // present, but the system does not let it be opened for writing
+    kNotAnswering,  // open, but its reports time out
+  };
+  virtual ~ControllerPresenceListener() = default;
+  // The device is open and takes reports: it has just been found, or answers again.
+  virtual void ControllerArrived() = 0;
+  // The device has gone (unplugged, or let go for other identifiers).
+  virtual void ControllerLost() = 0;
+  // The device is back after a loss, or answers again after not answering: the settings it was
+  // sent before (Bright and Step) are to be sent again. Follows ControllerArrived or
+  // ControllerInTrouble of the same check.
+  virtual void ControllerReturned() = 0;
+  // The device is present but cannot be used. problem: one line ("cannot open /dev/hidraw3:
+  // Permission denied"); advice: what the user can do, one or more lines.
+  virtual void ControllerInTrouble(Trouble trouble, const std::string& problem,
+                                   const std::string& advice) = 0;
+};
+
 class UsbController : public UsbPort {
  public:
-  // Colours of the connection indicator (gadget 0), readable on the window's #EFEFEF background:
-  // green 4.6:1, orange 3.7:1, red 3.5:1 (WCAG contrast ratios).
-  static constexpr Rgb kOnColour{0, 125, 0};
-  static constexpr Rgb kTroubleColour{192, 96, 0};  // present but cannot be opened or driven
-  static constexpr Rgb kOffColour{255, 0, 0};
-
   // The wait for one report to be taken; three reports in a row not taken, or one write lasting
   // kStuckWrite, make the device "not answering". A report taken late but taken counts as
   // neither: on a busy machine the writer itself may wait that long for the processor.
@@ -66,9 +81,8 @@ class UsbController : public UsbPort {
   // Reports queued for the writer at most (about five passes); more are dropped and counted.
   static constexpr int kQueueLength = 32;
 
-  // controls receives the indicator text, colour and tool tip; shared.send_bright_and_step is
-  // raised when the device comes back after a loss. Both must outlive the controller.
-  UsbController(ControlTable& controls, EngineShared& shared);
+  // listener hears of the device's comings and goings; it must outlive the controller.
+  explicit UsbController(ControllerPresenceListener& listener);
   ~UsbController() override;
   UsbController(const UsbController&) = delete;
   UsbController& operator=(const UsbController&) = delete;
@@ -82,17 +96,17 @@ class UsbController : public UsbPort {
   static constexpr int kOpenRetries = 2;
 
   // One presence check (main thread; never waits for the device). On a change: opens the device
-  // and shows "USBON" in green, raising send_bright_and_step if the device had been lost before; or
-  // closes it and shows "USBOFF" in red. A device present but not openable shows "USBON" in orange
-  // with a tool tip naming the node, the reason and the fix; after kOpenRetries more failed opens
-  // it is left alone until it goes and comes back, and (the first time only) stderr says the same.
-  // A device not answering shows "USBON" in orange likewise. A write that found the open device
-  // gone counts as a loss, so a controller that is back by the next check is reopened. Returns 0.
+  // and reports it arrived (and returned, if it had been lost before); or closes it and reports it
+  // lost. A device present but not openable is reported in trouble, naming the node, the reason
+  // and the fix; after kOpenRetries more failed opens it is left alone until it goes and comes
+  // back, and (the first time only) stderr says the same. A device not answering is reported in
+  // trouble likewise, and returned once it answers again. A write that found the open device gone
+  // counts as a loss, so a controller that is back by the next check is reopened. Returns 0.
   int CheckPresence();
 
   // Looks for the controller with these identifiers from now on (main thread): a device open
-  // under the old ones is let go, and one present under the new ones is opened at once, Bright and
-  // Step raised for it.
+  // under the old ones is let go (lost), and one present under the new ones is opened at once
+  // (arrived and returned: it is to get Bright and Step).
   void LookFor(int vid, int pid);
 
   // Queues report[0] and report[1] as one 2-byte report, if a device is open. Returns 0.
@@ -117,8 +131,6 @@ class UsbController : public UsbPort {
   // Empty while the controller is absent or fine; else what is wrong, e.g. "cannot open
   // /dev/hidraw3: Permission denied" or "/dev/hidraw3 does not answer: its reports time out".
   std::string problem() const;
-  // "USBOFF", "USBON", "USBON (cannot open)" or "USBON (not answering)".
-  std::string state_text() const;
   // Reports dropped so far: not taken in time, refused, or queued while the device was not
   // answering or the queue full.
   unsigned dropped_reports() const;
@@ -128,20 +140,19 @@ class UsbController : public UsbPort {
 
   enum class Trouble { kNone, kCannotOpen, kNotAnswering };
 
-  // Opens the device into the link and shows the outcome: green, or orange with the reason.
+  // Opens the device into the link and reports the outcome: arrived, or in trouble.
   void Open();
-  // The device has gone: handle closed, "USBOFF", Bright and Step due when it returns.
+  // The device has gone: handle closed, reported lost, returned when it comes back.
   void Lose();
   void CloseHandle();  // takes the handle out of the link; closed now or after its write
   // Whether the device is not answering, the presence check's follow-up of a stall.
   void CheckAnswering();
-  void ShowOn();
-  void ShowCannotOpen(const HidOpenFailure& failure);
-  void ShowNotAnswering();
-  void Show(Trouble trouble, std::string problem, std::string tooltip);
+  void ReportArrived();
+  void ReportCannotOpen(const HidOpenFailure& failure);
+  void ReportNotAnswering();
+  void SetTrouble(Trouble trouble, std::string problem);
 
-  ControlTable& controls_;
-  EngineShared& shared_;
+  ControllerPresenceListener& listener_;
   std::shared_ptr<Link> link_;
   std::thread writer_;
 
@@ -155,9 +166,8 @@ class UsbController : public UsbPort {
   std::string node_;             // the node opened
   Trouble trouble_ = Trouble::kNone;
 
-  mutable std::mutex text_mutex_;  // guards problem_ and state_text_
+  mutable std::mutex problem_mutex_;  // guards problem_
   std::string problem_;
-  std::string state_text_ = "USBOFF";
 };
 
 }  // namespace glimmerix

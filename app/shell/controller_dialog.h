@@ -9,11 +9,11 @@
 #include <QDialog>
 #include <functional>
 
-#include "app/shell/light_test.h"
 #include "engine/controls.h"
 #include "engine/engine.h"
-#include "outputs/linux/hid_devices.h"
+#include "outputs/hid_devices.h"
 #include "outputs/usb_controller.h"
+#include "program/light_test.h"
 
 class QLabel;
 class QLineEdit;

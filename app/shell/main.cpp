@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/shell/application.h"
 #include "app/shell/process.h"
-#include "outputs/linux/hid_access.h"
+#include "app/shell/qt_front_end.h"
+#include "outputs/hid_access.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("glimmerix"));
   QApplication::setQuitOnLastWindowClosed(false);
 
-  shell::Application program(shell::ProgramFolder(argc > 0 ? argv[0] : ""), termination.read_fd(),
-                             show_requests.get());
+  shell::QtFrontEnd program(shell::ProgramFolder(argc > 0 ? argv[0] : ""), termination.read_fd(),
+                            show_requests.get());
   if (program.Start()) QApplication::exec();
   return 0;
 }

@@ -21,15 +21,16 @@
 #include <array>
 #include <cstddef>
 
+#include "program/front_end.h"
+
 class QPushButton;
 class QTextBrowser;
 class QWidget;
 
 namespace glimmerix {
 
-// The three documents, one viewer window each; the value is the window's number (its object name
-// is Window_1 .. Window_3).
-enum class Document { kDevelopers = 1, kSettings = 2, kHistory = 3 };
+// Each document (program/front_end.h) has one viewer window; the enum's value is the window's
+// number (its object name is Window_1 .. Window_3).
 
 // A viewer's fixed data: document, title, file, inner size, and its two gadgets.
 struct ViewerLayout {

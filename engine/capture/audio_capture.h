@@ -49,11 +49,12 @@
 #include "engine/capture/live_spectrum.h"
 #include "engine/capture/portaudio_session.h"
 #include "engine/capture/pulse_recording.h"
+#include "engine/capture/recording.h"
 #include "engine/ports.h"
 
 namespace glimmerix {
 
-class AudioCapture : public SpectrumSource {
+class AudioCapture : public Recording {
  public:
   static constexpr std::chrono::milliseconds kReopenAfterSilence{2000};
   static constexpr std::chrono::milliseconds kReopenInterval{2000};
@@ -101,11 +102,11 @@ class AudioCapture : public SpectrumSource {
   AudioCapture& operator=(const AudioCapture&) = delete;
 
   // Starts the background thread that opens and watches the recording; does nothing if running.
-  void Start();
+  void Start() override;
   // Ends the recording and joins the thread, within about kFallbackCloseWait whatever the sound
   // server does (an open in progress is given up); safe to call when not started and more than
   // once.
-  void Stop();
+  void Stop() override;
 
   // Engine thread: takes in what the sound server has sent since the last call. Returns at once,
   // without collecting, while the background thread is opening or closing the recording.
@@ -125,7 +126,7 @@ class AudioCapture : public SpectrumSource {
   // Phrase(problem_kind()), for a tool tip: "no sound server", "the recording device does not
   // start", "no sound from the recording input"; empty while sound arrives. Allocates: the engine
   // thread uses problem_kind() and Phrase().
-  std::string problem() const { return std::string(Phrase(problem_kind())); }
+  std::string problem() const override { return std::string(Phrase(problem_kind())); }
 
   using Clock = LiveSpectrum::Clock;
 

@@ -229,6 +229,7 @@ HidHandle HidAccess_OpenDevice(int product, int vendor, int version, int index,
     HidOpenFailure failed;
     int fd = OpenNode(prefix, n, failed);
     if (fd < 0) {
+      failed.access_denied = failed.error == EACCES || failed.error == EPERM;
       if (failure && failed.error != 0) *failure = failed;
       continue;
     }
@@ -259,7 +260,7 @@ int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
     }
-    pollfd ready{handle, POLLOUT, 0};
+    pollfd ready{static_cast<int>(handle), POLLOUT, 0};
     const int polled = poll(&ready, 1, timeout);
     if (polled < 0 && errno == EINTR) continue;
     if (polled == 0) {
@@ -268,7 +269,7 @@ int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error
       break;
     }
     // poll() failing, or reporting an error on the node, leaves the verdict to write().
-    written = write(handle, buffer, static_cast<size_t>(length));
+    written = write(static_cast<int>(handle), buffer, static_cast<size_t>(length));
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (wait_ms < 0 || Clock::now() < deadline) {
@@ -285,7 +286,7 @@ int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error
 
 int HidAccess_Close(HidHandle handle) {
   if (handle == 0) return 0;
-  return close(handle);
+  return close(static_cast<int>(handle));
 }
 
 std::string HidAccess_Root() {

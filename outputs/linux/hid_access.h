@@ -1,5 +1,4 @@
-// HID device access on Linux hidraw: find a HID interface by product and vendor identifier, open
-// it, write output reports to it, close it.
+// HID device access on Linux hidraw (outputs/hid_access.h), and the listing of the interfaces.
 //
 // Interfaces are the kernel's /sys/class/hidraw/hidrawN, examined in the order of N (at most the
 // first 256). An interface's vendor and product come from the line HID_ID=bus:vendor:product of the
@@ -27,53 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "outputs/hid_access.h"
+
 namespace glimmerix {
-
-// An open device node (a file descriptor, never 0); 0 means no handle.
-using HidHandle = int;
-
-// At most this many interfaces are examined by a search.
-inline constexpr int kHidMaxInterfaces = 256;
-
-// How long HidAccess_Write waits by default for a node to take a report, in milliseconds.
-inline constexpr int kHidWriteWaitMs = 100;
-
-// Why the matching interface could not be opened for writing: its node and the system's error
-// text. Filled by HidAccess_OpenDevice only when it returns 0 after a failed open.
-struct HidOpenFailure {
-  std::string node;
-  std::string reason;
-  int error = 0;  // errno of the failed open
-};
-
-// Takes the roots from GLIMMERIX_HID_ROOT; call once at program start, and again after changing
-// that variable.
-void HidAccess_Init();
-
-// 1 when the index-th matching interface is listed and its device node exists, else 0.
-int HidAccess_DeviceExists(int product, int vendor, int version = -1, int index = 0);
-
-// A non-blocking read/write handle (O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) to the index-th
-// matching interface whose node can be opened, or 0. A matching interface that cannot be opened,
-// or whose node is of a type never opened (see above), is passed over and not counted; the last
-// such failure is described in *failure when nothing is returned. *node, when given, receives the
-// path of the node opened.
-HidHandle HidAccess_OpenDevice(int product, int vendor, int version = -1, int index = 0,
-                               HidOpenFailure* failure = nullptr, std::string* node = nullptr);
-
-// Writes the whole buffer as one report with one write(), after waiting at most wait_ms for the
-// node to take it (poll; a negative wait_ms waits as long as it takes). Returns the bytes written:
-// 0 on failure, fewer than length on a short write. A zero handle, null buffer or length <= 0
-// writes nothing and returns 0. *error, when given, receives errno of a failed write (ETIMEDOUT
-// when the node did not take the report in time), else 0. The wait bounds only nodes that honour
-// O_NONBLOCK: a hidraw node takes every report at once and its write() itself lasts as long as the
-// device needs (up to the USB timeout of 5 s), so callers that must not stall write from a thread
-// of their own.
-int HidAccess_Write(HidHandle handle, const void* buffer, int length, int* error = nullptr,
-                    int wait_ms = kHidWriteWaitMs);
-
-// Closes a handle: 0 for a zero handle (nothing done), else close()'s result.
-int HidAccess_Close(HidHandle handle);
 
 // For listing the interfaces (hid_devices.h): the root prefix in force (empty for the real
 // system), the hidrawN numbers a search examines, in order, and one interface's HID device

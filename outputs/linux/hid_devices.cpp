@@ -1,4 +1,4 @@
-#include "outputs/linux/hid_devices.h"
+#include "outputs/hid_devices.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -55,6 +55,13 @@ std::string UdevRuleLine(unsigned vendor, unsigned product) {
                 "ATTRS{idProduct}==\"%04x\", TAG+=\"uaccess\"",
                 vendor & 0xFFFFu, product & 0xFFFFu);
   return line;
+}
+
+std::string HidAccess_PermissionAdvice(int vendor, int product) {
+  return "Only root may use it until a udev rule lets you. Install the rule, then unplug the "
+         "controller and plug it in again:\necho '" +
+         UdevRuleLine(static_cast<unsigned>(vendor), static_cast<unsigned>(product)) +
+         "' | sudo tee /etc/udev/rules.d/70-glimmerix.rules && sudo udevadm control --reload";
 }
 
 }  // namespace glimmerix

@@ -7,6 +7,7 @@
 #include "app/shell/main_window.h"
 #include "gtest/gtest.h"
 #include "outputs/usb_controller.h"
+#include "program/controller_indicator.h"
 #include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix::shell {
@@ -32,8 +33,8 @@ TEST(StatusLabel, EveryIndicatorColourIsReadableOnTheWindowsBackground) {
   MainWindow window(table);
   auto* status = qobject_cast<QLabel*>(window.widget(gadget::kStatusText));
   const QColor background = status->palette().color(QPalette::Window);
-  for (const Rgb c :
-       {UsbController::kOnColour, UsbController::kTroubleColour, UsbController::kOffColour}) {
+  for (const Rgb c : {ControllerIndicator::kOnColour, ControllerIndicator::kTroubleColour,
+                      ControllerIndicator::kOffColour}) {
     const QColor colour(c.r, c.g, c.b);
     std::printf("%s on %s: %.2f:1\n", qPrintable(colour.name()), qPrintable(background.name()),
                 Contrast(colour, background));
@@ -46,7 +47,8 @@ TEST(StatusLabel, ControllerThatCannotBeOpenedShowsOrangeWithTheReasonUntilItIsU
   tree.Add(0, kVid, kPid, 0x0100, Node::kFolder);
   ControlTable table;
   EngineShared shared;
-  UsbController usb(table, shared);
+  ControllerIndicator indicator(table, shared);
+  UsbController usb(indicator);
   usb.USB_VID = kVid;
   usb.USB_PID = kPid;
   MainWindow window(table);

@@ -1,11 +1,12 @@
 // The controller dialog's view of the HID devices, and the controller switching to another one.
-#include "outputs/linux/hid_devices.h"
+#include "outputs/hid_devices.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "outputs/usb_controller.h"
+#include "program/controller_indicator.h"
 #include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix {
@@ -66,7 +67,8 @@ TEST(UsbController, LookForLetsTheOldDeviceGoAndOpensTheNewOneWithBrightAndStep)
   tree.Add(1, 0x16C0, 0x05DF);
   ControlTable controls;
   EngineShared shared;
-  UsbController usb(controls, shared);
+  ControllerIndicator indicator(controls, shared);
+  UsbController usb(indicator);
   usb.LookFor(kVid, kPid);
   ASSERT_TRUE(usb.has_handle());
   shared.send_bright_and_step = 0;

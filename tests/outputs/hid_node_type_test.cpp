@@ -14,6 +14,7 @@
 
 #include "outputs/linux/hid_access.h"
 #include "outputs/usb_controller.h"
+#include "program/controller_indicator.h"
 #include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix {
@@ -129,12 +130,13 @@ TEST(HidNodeType, ControllerBehindARefusedNodeShowsWhyInItsStatus) {
   fs::create_symlink("/dev/null", tree.NodePath(0));
   ControlTable controls;
   EngineShared shared;
-  UsbController usb(controls, shared);
+  ControllerIndicator indicator(controls, shared);
+  UsbController usb(indicator);
   usb.USB_VID = kVid;
   usb.USB_PID = kPid;
   usb.CheckPresence();
   EXPECT_FALSE(usb.has_handle());
-  EXPECT_EQ(controls.status_colour(), UsbController::kTroubleColour);
+  EXPECT_EQ(controls.status_colour(), ControllerIndicator::kTroubleColour);
   EXPECT_EQ(usb.problem(), "cannot open " + tree.NodePath(0).string() +
                                ": a character device (1:3) that is not this interface's hidraw "
                                "device");

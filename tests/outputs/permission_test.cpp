@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "outputs/usb_controller.h"
+#include "program/controller_indicator.h"
 #include "tests/support/fake_hid_tree.h"
 
 namespace glimmerix {
@@ -42,7 +43,8 @@ TEST(UsbControllerPermissions, NodeTheUserMayNotWriteShowsOnSendsNothingAndSaysW
     if (dup2(said_fd, 2) < 0) _exit(2);
     ControlTable controls;
     EngineShared shared;
-    UsbController usb(controls, shared);
+    ControllerIndicator indicator(controls, shared);
+    UsbController usb(indicator);
     usb.USB_VID = kVid;
     usb.USB_PID = kPid;
     for (int check = 0; check <= UsbController::kOpenRetries + 2; ++check) {

@@ -1,4 +1,5 @@
 #include "outputs/usb_controller.h"
+#include "program/controller_indicator.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,8 @@ struct Rig {
   FakeHidTree tree;
   ControlTable controls;
   EngineShared shared;
-  UsbController usb{controls, shared};
+  ControllerIndicator indicator{controls, shared};
+  UsbController usb{indicator};
   Rig() {
     usb.USB_VID = kVid;
     usb.USB_PID = kPid;
@@ -89,7 +91,6 @@ TEST(UsbController, PresentButNotOpenableShowsOnInOrangeSendsNothingAndIsLeftAlo
   EXPECT_TRUE(rig.Orange());
   const std::string problem = "cannot open " + rig.tree.NodePath(0).string() + ": Is a directory";
   EXPECT_EQ(rig.usb.problem(), problem);
-  EXPECT_EQ(rig.usb.state_text(), "USBON (cannot open)");
   EXPECT_EQ(rig.controls.status_tooltip().rfind(problem + "\n", 0), 0u)
       << rig.controls.status_tooltip();
   EXPECT_FALSE(rig.usb.has_handle());

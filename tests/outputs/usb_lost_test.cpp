@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "outputs/usb_controller.h"
+#include "program/controller_indicator.h"
 #include "tests/support/fake_hid_tree.h"
 
 namespace {
@@ -37,7 +38,8 @@ TEST(UsbControllerLost, DeviceBackUnderTheSameNodeBeforeTheCheckIsReopenedWithIt
   tree.Add(0, kVid, kPid);
   ControlTable controls;
   EngineShared shared;
-  UsbController usb(controls, shared);
+  ControllerIndicator indicator(controls, shared);
+  UsbController usb(indicator);
   usb.USB_VID = kVid;
   usb.USB_PID = kPid;
   usb.CheckPresence();

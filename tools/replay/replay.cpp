@@ -14,7 +14,7 @@
 
 #include "engine/realtime.h"
 #include "presets/presets.h"
-#include "presets/settings_file.h"
+#include "program/startup.h"
 #include "tools/replay/fd_stream.h"
 #include "tools/replay/light_png.h"
 #include "tools/replay/sound_file.h"
@@ -329,9 +329,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
     // and the current folder. Nothing here writes a file.
     std::atomic<int> flag_wr{0};
     Presets presets(controls, shared, flag_wr, dir);
-    presets.FillPresetList(dir, ReadStartupSettings(dir).Preset);
-    ReadControlSettings(controls, dir);
-    presets.ApplyAtStartup();
+    SetControlsAsAtStartup(presets, dir);
   }
   for (const auto& apply : options.settings) apply(controls, shared);
   // The engine starts as the program does: a device present, Bright and Step requested.

@@ -1,6 +1,6 @@
-#include "app/shell/tray_tool_tip.h"
+#include "program/tray_tool_tip.h"
 
-namespace glimmerix::shell {
+namespace glimmerix {
 namespace {
 
 std::string_view Trimmed(std::string_view s) {
@@ -43,4 +43,4 @@ std::string TrayToolTip(const TrayState& state) {
   return tip;
 }
 
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace glimmerix::shell {
+namespace glimmerix {
 
 struct TrayState {
   int mode = 0;                        // the light mode: 1 Manual, 2 Auto, 3 Rnd; others name none
@@ -21,4 +21,4 @@ struct TrayState {
 // surrounding white space (a trailing line end) of each part is dropped.
 std::string TrayToolTip(const TrayState& state);
 
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

@@ -1,6 +1,6 @@
-#include "app/shell/light_test.h"
+#include "program/light_test.h"
 
-namespace glimmerix::shell {
+namespace glimmerix {
 
 std::vector<LightFrame> LightTestFrames(const ControlTable& controls) {
   std::vector<LightFrame> frames;
@@ -64,4 +64,4 @@ void AssignOutputsInOrder(ControlTable& controls) {
     controls.set_value(gadget::kFirstOutputList + output - 1, output);
 }
 
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

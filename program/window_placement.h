@@ -4,7 +4,7 @@
 
 #include <span>
 
-namespace glimmerix::shell {
+namespace glimmerix {
 
 struct ScreenRect {
   int x = 0, y = 0, width = 0, height = 0;  // screen pixels, the virtual desktop's coordinates
@@ -30,4 +30,4 @@ inline constexpr int kTitleBarGrip = 40;
 FramePoint PlaceFrame(FramePoint saved, int frame_width, int frame_height,
                       std::span<const ScreenRect> screens);
 
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

@@ -1,8 +1,7 @@
 // What the controller dialog lists: every HID interface the program can see, whether it can be
-// opened, and the udev rule line that would let the logged-in user open it.
-//
-// Interfaces are those a search examines (hid_access.h: /sys/class/hidraw under
-// GLIMMERIX_HID_ROOT), in the order of N. Main thread (it opens and closes device nodes).
+// opened, and the access rule line that would let the logged-in user open it. Implemented per
+// platform (on Linux: the interfaces a search examines, /sys/class/hidraw under
+// GLIMMERIX_HID_ROOT, in the order of N). Main thread (it opens and closes device nodes).
 #pragma once
 
 #include <string>

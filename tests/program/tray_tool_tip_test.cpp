@@ -1,8 +1,8 @@
-#include "app/shell/tray_tool_tip.h"
+#include "program/tray_tool_tip.h"
 
 #include <gtest/gtest.h>
 
-namespace glimmerix::shell {
+namespace glimmerix {
 namespace {
 
 TEST(TrayToolTip, NamesModeAndControllerThenEachProblemInOrder) {
@@ -21,4 +21,4 @@ TEST(TrayToolTip, NoModeAndBlankPartsLeaveNoEmptySeparators) {
 }
 
 }  // namespace
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

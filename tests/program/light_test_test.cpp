@@ -1,11 +1,11 @@
-#include "app/shell/light_test.h"
+#include "program/light_test.h"
 
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
 
-namespace glimmerix::shell {
+namespace glimmerix {
 namespace {
 
 struct Recorder : UsbPort, ParallelPort {
@@ -100,4 +100,4 @@ TEST(LightTest, AnUntickedPortIsLeftAloneAndATestCutShortStillResumesTheEngine) 
 }
 
 }  // namespace
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

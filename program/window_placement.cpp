@@ -1,9 +1,9 @@
-#include "app/shell/window_placement.h"
+#include "program/window_placement.h"
 
 #include <algorithm>
 #include <climits>
 
-namespace glimmerix::shell {
+namespace glimmerix {
 namespace {
 
 long long Overlap(long long a0, long long a1, long long b0, long long b1) {
@@ -57,4 +57,4 @@ FramePoint PlaceFrame(FramePoint saved, int frame_width, int frame_height,
           Clamp(saved.y, nearest->y, nearest->height - frame_height)};
 }
 
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

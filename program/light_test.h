@@ -16,7 +16,7 @@
 #include "engine/engine.h"
 #include "engine/ports.h"
 
-namespace glimmerix::shell {
+namespace glimmerix {
 
 // What one step of the light test sends.
 struct LightFrame {
@@ -64,4 +64,4 @@ class LightTest {
 // Output-assignment lists 27..44 so that output n follows channel n.
 void AssignOutputsInOrder(ControlTable& controls);
 
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

@@ -1,10 +1,10 @@
-#include "app/shell/window_placement.h"
+#include "program/window_placement.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace glimmerix::shell {
+namespace glimmerix {
 namespace {
 
 // The main window's frame under openbox: 180 x 243 inside, 1 px borders, a 20 px title bar.
@@ -40,4 +40,4 @@ TEST(PlaceFrame, SeveralScreensCountEachAndTheNearestTakesAStrayFrame) {
 }
 
 }  // namespace
-}  // namespace glimmerix::shell
+}  // namespace glimmerix

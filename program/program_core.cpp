@@ -1,0 +1,296 @@
+#include "program/program_core.h"
+
+#include <cstdlib>
+
+#include "program/startup.h"
+#include "program/tray_tool_tip.h"
+#include "settings/settings_store.h"
+
+namespace glimmerix {
+namespace {
+
+std::atomic<ProgramCore*> g_running{nullptr};  // the started program, for AtProcessExit
+
+}  // namespace
+
+ProgramCore::ProgramCore(std::string program_folder, FrontEnd& front_end, FrontEndLinks links,
+                         SystemOutputs outputs, std::unique_ptr<Recording> recording,
+                         std::unique_ptr<RandomSource> random, std::string files_folder)
+    : program_folder_(std::move(program_folder)),
+      front_end_(front_end),
+      links_(links),
+      presets_(table_, shared_, flag_wr_, std::move(files_folder)),
+      outputs_(std::move(outputs)),
+      recording_(std::move(recording)),
+      random_(std::move(random)),
+      main_thread_(std::this_thread::get_id()) {}
+
+ProgramCore::~ProgramCore() {
+  ProgramCore* self = this;
+  g_running.compare_exchange_strong(self, nullptr);
+  if (!finished_.exchange(true) && engine_thread_.joinable()) SwitchOffOutputs();
+  if (recording_) recording_->Stop();
+  table_.set_observer(nullptr);
+}
+
+bool ProgramCore::Start() {
+  RemoveLeftoversOfKilledSaves();
+  ReadSettingsBeforeWindow();
+  if (!LoadParallelPortLibrary()) return false;
+  CreateWindowAndTray();
+  FillPresetListFromProgramFolder();
+  ApplySavedControlsAndPresetInForce();
+  SaveLockStatesAndAskForBrightAndStep();
+  StartRecording();
+  StartControllerSearch();
+  StartEngine();
+  ShowOnlyTheTrayIcon();
+  return true;
+}
+
+void ProgramCore::RemoveLeftoversOfKilledSaves() {
+  RemoveStaleSaveFiles(presets_.folder());
+}
+
+void ProgramCore::ReadSettingsBeforeWindow() {
+  saved_at_start_ = ReadStartupSettings(presets_.folder());
+  usb_.USB_PID.store(saved_at_start_.PID);
+  usb_.USB_VID.store(saved_at_start_.VID);
+}
+
+bool ProgramCore::LoadParallelPortLibrary() {
+  if (outputs_.parallel_port->LoadLibrary(program_folder_)) return true;
+  front_end_.ShowFileMissing("For program to work file is required:\n\r " +
+                             outputs_.parallel_port->LibraryFileName());
+  return false;
+}
+
+void ProgramCore::CreateWindowAndTray() {
+  table_.set_observer(links_.controls);
+  front_end_.CreateWindowAndTray(saved_at_start_.X_form, saved_at_start_.Y_form);
+}
+
+void ProgramCore::FillPresetListFromProgramFolder() {
+  FillPresetList(presets_, program_folder_, saved_at_start_);
+}
+
+void ProgramCore::ApplySavedControlsAndPresetInForce() {
+  ApplySavedControlsAndPreset(presets_);
+  front_end_.ShowMode(shared_.mode.load());
+}
+
+void ProgramCore::SaveLockStatesAndAskForBrightAndStep() {
+  outputs_.lock_states->Save();
+  shared_.send_bright_and_step.store(1);
+}
+
+void ProgramCore::StartRecording() {
+  recording_->Start();
+}
+
+void ProgramCore::StartControllerSearch() {
+  usb_.CheckPresence();
+  front_end_.StartTimer(kTimerIntervalMs);
+  RefreshTrayToolTip();
+}
+
+void ProgramCore::StartEngine() {
+  EnginePorts ports;
+  ports.spectrum = recording_.get();
+  ports.usb = &usb_;
+  ports.lpt = outputs_.parallel_port.get();
+  ports.lamps = outputs_.lamps.get();
+  ports.keys = outputs_.hot_keys.get();
+  ports.clicks = links_.clicks;
+  ports.random = random_.get();
+  ports.sleeper = &sleeper_;
+  ports.columns = links_.columns;
+  engine_ = std::make_unique<Engine>(table_, shared_, ports);
+  engine_thread_ = std::jthread([this](std::stop_token stop) { engine_->RunLoop(stop); });
+
+  static const bool hooked = std::atexit(&ProgramCore::AtProcessExit) == 0;
+  if (hooked) g_running.store(this);
+}
+
+void ProgramCore::ShowOnlyTheTrayIcon() {
+  front_end_.HideMainWindow();
+  // On a desktop without any tray the window is the only way in.
+  if (front_end_.HasDesktop() && !front_end_.TrayIconShows()) front_end_.ShowMainWindow();
+}
+
+void ProgramCore::GadgetEvent(int g) {
+  if (finished_) return;
+  switch (g) {
+    case gadget::kManualButton:
+    case gadget::kAutoButton:
+    case gadget::kRndButton:
+      OnModeButton(g);
+      break;
+    case gadget::kKeyCheck:
+      if (table_.value(gadget::kKeyCheck) == 1) {
+        outputs_.lock_states->Save();
+      } else {
+        outputs_.lock_states->Restore();
+      }
+      break;
+    case gadget::kLptCheck:
+      // Ticked again: a port that could not be opened gets another chance.
+      if (table_.value(gadget::kLptCheck) == 1) outputs_.parallel_port->Retry();
+      break;
+    case gadget::kWidthButton:
+      front_end_.ToggleMainWindowWidth();
+      break;
+    case gadget::kBrightBar:
+    case gadget::kStepBar:
+      shared_.send_bright_and_step.store(1);
+      break;
+    case gadget::kPresetList:
+      presets_.SelectPreset();
+      // The preset's Bright and Step reach the controller with the next pass, not only the bars.
+      shared_.send_bright_and_step.store(1);
+      break;
+    default:
+      break;
+  }
+  front_end_.ShowMode(shared_.mode.load());
+}
+
+void ProgramCore::OnModeButton(int g) {
+  if (g == gadget::kManualButton) {
+    shared_.mode.store(kModeManual);
+    if (presets_.RestoreBandLevels()) flag_wr_.store(1);
+    return;
+  }
+  // The user's manual levels are saved before the mode leaves Manual.
+  if (flag_wr_.load() == 1) {
+    presets_.SaveBandLevels();
+    flag_wr_.store(0);
+  }
+  shared_.mode.store(g == gadget::kAutoButton ? kModeAuto : kModeRnd);
+  presets_.ClearBandBars();
+}
+
+void ProgramCore::MenuCommandChosen(MenuCommand command) {
+  if (finished_) return;
+  switch (command) {
+    case MenuCommand::kOpen:
+      front_end_.ShowMainWindow();
+      break;
+    case MenuCommand::kHide:
+      front_end_.HideMainWindow();
+      break;
+    case MenuCommand::kController:
+      front_end_.OpenControllerDialog();
+      break;
+    case MenuCommand::kSettingsHelp:
+      front_end_.OpenViewer(Document::kSettings);
+      break;
+    case MenuCommand::kHistoryHelp:
+      front_end_.OpenViewer(Document::kHistory);
+      break;
+    case MenuCommand::kAbout:
+      front_end_.OpenViewer(Document::kDevelopers);
+      break;
+    case MenuCommand::kExit:
+      ExitCommand();
+      break;
+  }
+}
+
+void ProgramCore::TrayIconClicked() {
+  MenuCommandChosen(MenuCommand::kOpen);
+}
+
+void ProgramCore::WindowMinimised() {
+  if (!finished_ && front_end_.TrayIconShows()) front_end_.HideMainWindow();
+}
+
+void ProgramCore::WindowMoved(int frame_x, int frame_y) {
+  if (!finished_) SaveWindowPosition(frame_x, frame_y, presets_.folder());
+}
+
+void ProgramCore::TimerTick() {
+  if (finished_) return;
+  usb_.CheckPresence();
+  outputs_.parallel_port->SayProblemOnce();
+  RefreshTrayToolTip();
+}
+
+void ProgramCore::RefreshTrayToolTip() {
+  const std::string status = table_.status_text();
+  const std::string tip = TrayToolTip({shared_.mode.load(), status, usb_.problem(),
+                                       outputs_.parallel_port->problem(), recording_->problem()});
+  if (tip == tray_tool_tip_) return;
+  tray_tool_tip_ = tip;
+  front_end_.SetTrayToolTip(tip);
+}
+
+void ProgramCore::UseController(int vendor, int product) {
+  if (finished_) return;
+  SettingsStore store(presets_.folder());
+  store.Open(kSettingsFile);
+  store.WriteNumber("VID", vendor);
+  store.WriteNumber("PID", product);
+  store.Close();
+  usb_.LookFor(vendor, product);
+}
+
+void ProgramCore::CloseRequest(int frame_x, int frame_y) {
+  if (finished_) return;
+  shared_.closing.store(1);
+  SaveOnClose(presets_, frame_x, frame_y);
+  Finish();
+}
+
+void ProgramCore::ExitCommand() {
+  if (finished_) return;
+  shared_.closing.store(1);
+  SaveOnExit(presets_);
+  Finish();
+}
+
+void ProgramCore::TerminationSignal() {
+  if (finished_) return;
+  if (!engine_thread_.joinable()) {
+    // Still starting (the "File missing!" box): nothing to save or switch off yet.
+    finished_ = true;
+    front_end_.Quit();
+    return;
+  }
+  ExitCommand();
+}
+
+void ProgramCore::SwitchOffOutputs() {
+  shared_.closing.store(1);
+  if (std::this_thread::get_id() != engine_thread_.get_id()) StopEngine();
+  usb_.SwitchOff();
+  outputs_.parallel_port->SwitchOff();
+}
+
+void ProgramCore::StopEngine() {
+  if (!engine_thread_.joinable()) return;
+  engine_thread_.request_stop();
+  sleeper_.Interrupt();
+  engine_thread_.join();
+}
+
+void ProgramCore::Finish() {
+  finished_ = true;
+  SwitchOffOutputs();
+  outputs_.lock_states->Restore();
+  outputs_.parallel_port->ReleaseLibrary();
+  front_end_.Quit();
+}
+
+void ProgramCore::AtProcessExit() {
+  if (ProgramCore* running = g_running.exchange(nullptr)) running->EmergencyStop();
+}
+
+void ProgramCore::EmergencyStop() {
+  if (finished_.exchange(true)) return;
+  shared_.closing.store(1);
+  if (std::this_thread::get_id() == main_thread_) SaveOnExit(presets_);
+  SwitchOffOutputs();
+}
+
+}  // namespace glimmerix

@@ -1,0 +1,429 @@
+// The program core driven as a front-end drives it, with every device faked but the USB
+// controller, which writes to a fake hidraw tree: start-up order, the handling of the window's,
+// menu's and tray's events, the close and exit paths and the controller's comings and goings.
+#include "program/program_core.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "settings/settings_store.h"
+#include "tests/support/fake_hid_tree.h"
+#include "tests/support/temp_folder.h"
+
+namespace glimmerix {
+namespace {
+
+using testing::FakeHidTree;
+using testing::kPid;
+using testing::kVid;
+using testing::TempFolder;
+
+// What the core asked of the front-end and the devices, one line per request, in order.
+class Journal {
+ public:
+  void Add(std::string line) {
+    std::lock_guard lock(mutex_);
+    lines_.push_back(std::move(line));
+  }
+  std::vector<std::string> lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+  }
+  bool Has(const std::string& line) const {
+    const auto all = lines();
+    return std::find(all.begin(), all.end(), line) != all.end();
+  }
+
+ private:
+  mutable std::mutex mutex_;  // guards lines_
+  std::vector<std::string> lines_;
+};
+
+class FakeFrontEnd : public FrontEnd {
+ public:
+  explicit FakeFrontEnd(Journal& journal) : journal_(journal) {}
+  void CreateWindowAndTray(int x, int y) override {
+    journal_.Add("window at " + std::to_string(x) + "," + std::to_string(y));
+  }
+  void ShowFileMissing(const std::string& text) override { journal_.Add("File missing! " + text); }
+  void StartTimer(int ms) override { journal_.Add("timer " + std::to_string(ms)); }
+  bool HasDesktop() const override { return desktop; }
+  bool TrayIconShows() const override { return tray_shows; }
+  void ShowMainWindow() override { journal_.Add("show"); }
+  void HideMainWindow() override { journal_.Add("hide"); }
+  void ToggleMainWindowWidth() override { journal_.Add("width"); }
+  void ShowMode(int mode) override { journal_.Add("mode " + std::to_string(mode)); }
+  void OpenViewer(Document d) override { journal_.Add("viewer " + std::to_string(int(d))); }
+  void OpenControllerDialog() override { journal_.Add("controller dialog"); }
+  void SetTrayToolTip(const std::string& text) override { journal_.Add("tip " + text); }
+  void Quit() override { journal_.Add("quit"); }
+
+  bool desktop = true;
+  bool tray_shows = true;
+
+ private:
+  Journal& journal_;
+};
+
+class FakePort : public ParallelPortOutput {
+ public:
+  FakePort(Journal& journal, bool loadable) : journal_(journal), loadable_(loadable) {}
+  bool LoadLibrary(const std::string&) override {
+    journal_.Add("load plug-in");
+    return loadable_;
+  }
+  std::string LibraryFileName() const override { return "libinpout32.so"; }
+  void WriteRegister(int, int) override {
+    if (off_) journal_.Add("port written after its switch-off");
+  }
+  void SwitchOff() override {
+    journal_.Add("port off");
+    off_ = true;
+  }
+  void ReleaseLibrary() override { journal_.Add("release plug-in"); }
+  std::string problem() const override { return {}; }
+  void SayProblemOnce() override {}
+  void Retry() override { journal_.Add("port retried"); }
+
+ private:
+  Journal& journal_;
+  const bool loadable_;
+  std::atomic<bool> off_{false};
+};
+
+class FakeLockStates : public LockKeyStates {
+ public:
+  explicit FakeLockStates(Journal& journal) : journal_(journal) {}
+  void Save() override { journal_.Add("save lock states"); }
+  void Restore() override { journal_.Add("restore lock states"); }
+
+ private:
+  Journal& journal_;
+};
+
+class FakeRecording : public Recording {
+ public:
+  explicit FakeRecording(Journal& journal) : journal_(journal) {}
+  void Start() override { journal_.Add("record"); }
+  void Stop() override {}
+  std::string problem() const override { return {}; }
+  void Fetch(float* fft) override { std::fill(fft, fft + kSpectrumBins, 0.0f); }
+
+ private:
+  Journal& journal_;
+};
+
+struct NoLamps : KeyboardLamps {
+  void SetLockKey(char, int) override {}
+};
+struct NoKeys : HotKeyState {
+  bool IsDown(HotKey) override { return false; }
+};
+struct FirstNumber : RandomSource {
+  int Uniform(int) override { return 0; }
+};
+
+class ProgramCoreTest : public ::testing::Test {
+ protected:
+  void WriteFile(const std::string& name, const std::string& text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+  }
+  std::string ReadSetting(const std::string& key) {
+    SettingsStore store(folder.path());
+    store.Open(kSettingsFile);
+    return store.ReadText(key, "(none)");
+  }
+  void MakeCore(bool plug_in_loads = true) {
+    SystemOutputs outputs;
+    outputs.parallel_port = std::make_unique<FakePort>(journal, plug_in_loads);
+    outputs.lock_states = std::make_unique<FakeLockStates>(journal);
+    outputs.lamps = std::make_unique<NoLamps>();
+    outputs.hot_keys = std::make_unique<NoKeys>();
+    core = std::make_unique<ProgramCore>(
+        folder.path(), front_end, FrontEndLinks{}, std::move(outputs),
+        std::make_unique<FakeRecording>(journal), std::make_unique<FirstNumber>(), folder.path());
+  }
+  // Waits up to 3 s for the controller's node n to have received the report 0, command.
+  bool NodeReceives(int n, std::uint8_t command) {
+    for (int i = 0; i < 300; ++i) {
+      const auto bytes = tree.Received(n);
+      for (std::size_t k = 0; k + 1 < bytes.size(); k += 2)
+        if (bytes[k] == 0 && bytes[k + 1] == command) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  // The all-off reports are the last three the node received.
+  bool EndsSwitchedOff(int n) {
+    const auto bytes = tree.Received(n);
+    const testing::Bytes off = {0, 0x00, 0, 0x40, 0, 0x80};
+    return bytes.size() >= off.size() && std::equal(off.begin(), off.end(), bytes.end() - 6);
+  }
+  std::vector<std::string> JournalFrom(const std::string& first) {
+    auto all = journal.lines();
+    auto at = std::find(all.begin(), all.end(), first);
+    return {at, all.end()};
+  }
+
+  TempFolder folder;
+  FakeHidTree tree;
+  Journal journal;
+  FakeFrontEnd front_end{journal};
+  std::unique_ptr<ProgramCore> core;
+};
+
+TEST_F(ProgramCoreTest, StartsInOrderFromTheSavedSettingsAndThePresetInForce) {
+  WriteFile("setting.dat", "X_form = 120\r\nY_form = 80\r\nVID = " + std::to_string(kVid) +
+                               "\r\nPID = " + std::to_string(kPid) +
+                               "\r\nPreset = Party\r\nfr3 = 7\r\nKEY_LED = 1\r\nOUT1 = 5\r\n");
+  WriteFile("Party.patt", "Effect = 2\r\nBright = 15\r\nStep = 40\r\nLevel = 40\r\nARU = 8\r\n");
+  WriteFile("Calm.patt", "Effect = 1\r\n");
+  tree.Add(0, kVid, kPid);
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+
+  const std::vector<std::string> expected = {"load plug-in",
+                                             "window at 120,80",
+                                             "mode 2",
+                                             "save lock states",
+                                             "record",
+                                             "timer 500",
+                                             "tip Glimmerix - Auto - USBON",
+                                             "hide"};
+  EXPECT_EQ(journal.lines(), expected);
+  ControlTable& controls = core->controls();
+  EXPECT_EQ(controls.preset_entries(), (std::vector<std::string>{"Calm", "Party"}));
+  EXPECT_EQ(controls.preset_text(), "Party");
+  EXPECT_EQ(controls.band_bar(3), 0) << "Auto clears the band bars";
+  EXPECT_EQ(controls.value(gadget::kKeyCheck), 1);
+  EXPECT_EQ(controls.output_list(1), 5);
+  EXPECT_EQ(controls.value(gadget::kBrightBar), 15);
+  EXPECT_EQ(controls.status_text(), "USBON");
+  // The engine runs, and its first pass sends Bright.
+  EXPECT_TRUE(NodeReceives(0, 0xC0 + 15));
+}
+
+TEST_F(ProgramCoreTest, WithoutThePlugInTheMessageIsShownAndNothingElseStarts) {
+  MakeCore(/*plug_in_loads=*/false);
+  EXPECT_FALSE(core->Start());
+  EXPECT_EQ(journal.lines(),
+            (std::vector<std::string>{"load plug-in",
+                                      "File missing! For program to work file is required:\n\r "
+                                      "libinpout32.so"}));
+  EXPECT_FALSE(core->engine_started());
+  // A signal during the message ends the program without a save.
+  core->TerminationSignal();
+  core->ExitCommand();
+  EXPECT_EQ(journal.lines().back(), "quit");
+  EXPECT_FALSE(std::filesystem::exists(folder / "setting.dat"));
+}
+
+TEST_F(ProgramCoreTest, ModeButtonsKeepTheManualBandLevelsInTheSettingsFile) {
+  WriteFile("setting.dat", "fr1 = 10\r\nfr2 = 20\r\n");
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  ControlTable& controls = core->controls();
+
+  core->GadgetEvent(gadget::kManualButton);
+  EXPECT_EQ(core->shared().mode.load(), kModeManual);
+  EXPECT_EQ(controls.band_bar(1), 10);
+  controls.set_value(gadget::kFirstBandBar, 33);
+  core->GadgetEvent(gadget::kFirstBandBar);
+
+  // Leaving Manual saves the levels the user set, once, and clears the bars.
+  core->GadgetEvent(gadget::kAutoButton);
+  EXPECT_EQ(ReadSetting("fr1"), "33");
+  EXPECT_EQ(controls.band_bar(1), 0);
+  WriteFile("setting.dat", "fr1 = 5\r\n");
+  core->GadgetEvent(gadget::kRndButton);
+  EXPECT_EQ(core->shared().mode.load(), kModeRnd);
+  EXPECT_EQ(ReadSetting("fr1"), "5") << "the levels are saved only while they came from the file";
+  core->GadgetEvent(gadget::kManualButton);
+  EXPECT_EQ(controls.band_bar(1), 5);
+
+  // Every event ends with the mode shown.
+  const auto after = JournalFrom("hide");
+  EXPECT_EQ(std::count(after.begin(), after.end(), "mode 1"), 3);
+  EXPECT_EQ(std::count(after.begin(), after.end(), "mode 2"), 1);
+  EXPECT_EQ(std::count(after.begin(), after.end(), "mode 3"), 1);
+}
+
+TEST_F(ProgramCoreTest, ControlsReachTheirDevicesAndPresetsReachTheController) {
+  WriteFile("setting.dat", "VID = " + std::to_string(kVid) + "\r\nPID = " + std::to_string(kPid) +
+                               "\r\nPreset = A\r\n");
+  WriteFile("A.patt", "Effect = 1\r\nBright = 3\r\n");
+  WriteFile("B.patt", "Effect = 3\r\nBright = 12\r\n");
+  tree.Add(0, kVid, kPid);
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  ControlTable& controls = core->controls();
+  ASSERT_TRUE(NodeReceives(0, 0xC0 + 3));
+
+  controls.set_value(gadget::kKeyCheck, 0);
+  core->GadgetEvent(gadget::kKeyCheck);
+  controls.set_value(gadget::kKeyCheck, 1);
+  core->GadgetEvent(gadget::kKeyCheck);
+  controls.set_value(gadget::kLptCheck, 0);
+  core->GadgetEvent(gadget::kLptCheck);
+  controls.set_value(gadget::kLptCheck, 1);
+  core->GadgetEvent(gadget::kLptCheck);
+  core->GadgetEvent(gadget::kWidthButton);
+  const auto after = JournalFrom("hide");
+  const std::vector<std::string> expected = {"hide",         "restore lock states",
+                                             "mode 1",       "save lock states",
+                                             "mode 1",       "mode 1",
+                                             "port retried", "mode 1",
+                                             "width",        "mode 1"};
+  EXPECT_EQ(after, expected);
+
+  // A bar moved or a preset chosen sends Bright and Step with the next pass.
+  controls.set_value(gadget::kBrightBar, 9);
+  core->GadgetEvent(gadget::kBrightBar);
+  EXPECT_TRUE(NodeReceives(0, 0xC0 + 9));
+  controls.set_value(gadget::kPresetList, 1);  // "B"
+  core->GadgetEvent(gadget::kPresetList);
+  EXPECT_EQ(core->shared().mode.load(), kModeRnd);
+  EXPECT_TRUE(NodeReceives(0, 0xC0 + 12));
+}
+
+TEST_F(ProgramCoreTest, MenuTrayAndWindowEvents) {
+  front_end.tray_shows = false;  // a desktop without a tray: the window is the way in
+  WriteFile("setting.dat", "X_form = 7\r\n");
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  EXPECT_EQ(journal.lines().back(), "show");
+
+  core->WindowMinimised();  // stays minimised: nothing to bring it back from
+  front_end.tray_shows = true;
+  core->WindowMinimised();
+  for (MenuCommand c : {MenuCommand::kOpen, MenuCommand::kHide, MenuCommand::kController,
+                        MenuCommand::kSettingsHelp, MenuCommand::kHistoryHelp, MenuCommand::kAbout})
+    core->MenuCommandChosen(c);
+  core->TrayIconClicked();
+  const std::vector<std::string> expected = {
+      "show",     "hide",     "show",     "hide", "controller dialog",
+      "viewer 2", "viewer 3", "viewer 1", "show"};
+  EXPECT_EQ(JournalFrom("show"), expected);
+
+  core->WindowMoved(300, 40);
+  EXPECT_EQ(ReadSetting("X_form"), "300");
+  core->WindowMoved(-32000, -32000);  // a minimised window's parked place is not saved
+  EXPECT_EQ(ReadSetting("X_form"), "300");
+}
+
+TEST_F(ProgramCoreTest, CloseRequestSavesThenSwitchesEverythingOffOnce) {
+  WriteFile("setting.dat", "VID = " + std::to_string(kVid) + "\r\nPID = " + std::to_string(kPid) +
+                               "\r\nKEY_LED = 1\r\n");
+  WriteFile("A.patt", "Effect = 2\r\n");
+  tree.Add(0, kVid, kPid);
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  core->controls().set_value(gadget::kPresetList, 0);
+  ASSERT_TRUE(NodeReceives(0, 0x40));  // a pass's port-B report
+
+  core->CloseRequest(210, 95);
+  EXPECT_EQ(ReadSetting("X_form"), "210");
+  EXPECT_EQ(ReadSetting("Y_form"), "95");
+  EXPECT_EQ(ReadSetting("Preset"), "A");
+  EXPECT_EQ(ReadSetting("KEY_LED"), "1");
+  EXPECT_TRUE(EndsSwitchedOff(0));
+  EXPECT_EQ(JournalFrom("port off"), (std::vector<std::string>{"port off", "restore lock states",
+                                                               "release plug-in", "quit"}));
+  EXPECT_TRUE(core->finished());
+
+  // Nothing after the end: no second save, no event handled, nothing sent.
+  const auto journal_then = journal.lines();
+  const auto sent_then = tree.Received(0);
+  WriteFile("setting.dat", "X_form = 1\r\n");
+  core->CloseRequest(5, 5);
+  core->ExitCommand();
+  core->GadgetEvent(gadget::kAutoButton);
+  core->MenuCommandChosen(MenuCommand::kOpen);
+  core->TimerTick();
+  core->EmergencyStop();
+  core.reset();
+  EXPECT_EQ(journal.lines(), journal_then);
+  EXPECT_EQ(tree.Received(0), sent_then);
+  EXPECT_EQ(ReadSetting("X_form"), "1");
+  EXPECT_FALSE(journal.Has("port written after its switch-off"));
+}
+
+TEST_F(ProgramCoreTest, ExitKeepsTheWindowPlaceAndAnEmergencyStopStillSwitchesOff) {
+  WriteFile("setting.dat", "X_form = 44\r\nVID = " + std::to_string(kVid) +
+                               "\r\nPID = " + std::to_string(kPid) + "\r\n");
+  tree.Add(0, kVid, kPid);
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  core->MenuCommandChosen(MenuCommand::kExit);
+  EXPECT_EQ(ReadSetting("X_form"), "44");
+  EXPECT_EQ(ReadSetting("LPT_LED"), "0") << "the exit path saved the controls";
+  EXPECT_TRUE(EndsSwitchedOff(0));
+  EXPECT_EQ(journal.lines().back(), "quit");
+
+  // The process ending under the program (exit() from a library): saves and all-off, no quit.
+  tree.SetNode(0, FakeHidTree::Node::kFile);
+  core.reset();
+  journal.Clear();
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  ASSERT_TRUE(NodeReceives(0, 0x40));  // a pass's port-B report
+  std::filesystem::remove(folder / "setting.dat");
+  core->EmergencyStop();
+  EXPECT_EQ(ReadSetting("LPT_LED"), "0");
+  EXPECT_TRUE(EndsSwitchedOff(0));
+  EXPECT_TRUE(journal.Has("port off"));
+  EXPECT_FALSE(journal.Has("quit"));
+}
+
+TEST_F(ProgramCoreTest, ControllerComingsAndGoingsShowAndReturningOneGetsItsSettingsAgain) {
+  WriteFile("setting.dat",
+            "VID = " + std::to_string(kVid) + "\r\nPID = " + std::to_string(kPid) + "\r\n");
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  ControlTable& controls = core->controls();
+  core->controls().set_value(gadget::kBrightBar, 6);
+  EXPECT_EQ(controls.status_text(), "USBOFF");
+  EXPECT_EQ(controls.status_colour(), ControllerIndicator::kOffColour);
+
+  tree.Add(0, kVid, kPid);
+  core->TimerTick();
+  EXPECT_EQ(controls.status_text(), "USBON");
+  EXPECT_EQ(controls.status_colour(), ControllerIndicator::kOnColour);
+  EXPECT_EQ(journal.lines().back(), "tip Glimmerix - USBON");
+  ASSERT_TRUE(NodeReceives(0, 0x40));
+
+  tree.Remove(0);
+  core->TimerTick();
+  EXPECT_EQ(controls.status_text(), "USBOFF");
+  EXPECT_EQ(controls.status_colour(), ControllerIndicator::kOffColour);
+  EXPECT_EQ(journal.lines().back(), "tip Glimmerix - USBOFF");
+
+  // Back after the loss: its Bright and Step are sent again, without a touch of the bars.
+  tree.Add(0, kVid, kPid);
+  core->TimerTick();
+  EXPECT_EQ(controls.status_text(), "USBON");
+  EXPECT_TRUE(NodeReceives(0, 0xC0 + 6));
+
+  // Present but not to be opened: orange, with the reason in the tool tip.
+  tree.Add(1, 0x16C0, 0x05DF, 0x0100, FakeHidTree::Node::kFolder);
+  core->UseController(0x16C0, 0x05DF);
+  EXPECT_EQ(ReadSetting("VID"), std::to_string(0x16C0));
+  EXPECT_EQ(ReadSetting("PID"), std::to_string(0x05DF));
+  EXPECT_EQ(controls.status_text(), "USBON");
+  EXPECT_EQ(controls.status_colour(), ControllerIndicator::kTroubleColour);
+  EXPECT_EQ(controls.status_tooltip().rfind("cannot open " + tree.NodePath(1).string(), 0), 0u)
+      << controls.status_tooltip();
+  core->ExitCommand();
+}
+
+}  // namespace
+}  // namespace glimmerix

@@ -57,27 +57,28 @@ constexpr std::array<OutputBit, kChannels> kOutputBits = {{
 
 }  // namespace
 
-PackedPorts PackPorts(const std::array<int, kChannels + 1>& USB, const ControlTable& controls) {
+PackedPorts PackPorts(const std::array<int, kChannels + 1>& channel_states,
+                      const ControlTable& controls) {
   std::array<int, 3> sums{};
   for (int i = 0; i < kChannels; ++i) {
     const int selected = controls.value(gadget::kFirstOutputList + i);
     if (selected < 0 || selected > kChannels) continue;  // nothing selected: "No"
-    sums[kOutputBits[i].group] += USB[selected] << kOutputBits[i].bit;
+    sums[kOutputBits[i].group] += channel_states[selected] << kOutputBits[i].bit;
   }
   return {sums[0], 0x40 + sums[1], 0x80 + sums[2]};
 }
 
-void ApplyLptShare(int channel, int& LPT_378, int& LPT_37A) {
+void ApplyLptShare(int channel, int& lpt_data, int& lpt_control) {
   if (channel >= 4 && channel <= 11) {
-    LPT_378 += 1 << (channel - 4);
+    lpt_data += 1 << (channel - 4);
   } else if (channel == 12) {
-    LPT_37A -= 1;
+    lpt_control -= 1;
   } else if (channel == 13) {
-    LPT_37A -= 2;
+    lpt_control -= 2;
   } else if (channel == 14) {
-    LPT_37A += 4;
+    lpt_control += 4;
   } else if (channel == 15) {
-    LPT_37A -= 8;
+    lpt_control -= 8;
   }
 }
 
@@ -94,25 +95,25 @@ void Engine::RunLoop(std::stop_token stop) {
 
 void Engine::RunPass() {
   if (ports_.columns) ports_.columns->PassBegins();
-  if (ports_.spectrum) ports_.spectrum->Fetch(FFT_.data());
+  if (ports_.spectrum) ports_.spectrum->Fetch(spectrum_.data());
   AnalyseBands();
-  LPT_378_ = 0;
-  LPT_37A_ = kLptControlAllOff;
+  lpt_data_ = 0;
+  lpt_control_ = kLptControlAllOff;
   if (shared_.mode.load() == kModeManual) DecideManual();
   CountAgc();
   if (shared_.mode.load() == kModeAuto) DecideAuto();
   if (shared_.mode.load() == kModeRnd) DecideRnd();
   DecideLeds();
   if (controls_.value(gadget::kKeyCheck) == 1 && ports_.lamps) {
-    ports_.lamps->SetLockKey('n', NUM_);
-    ports_.lamps->SetLockKey('c', CAPS_);
-    ports_.lamps->SetLockKey('s', SCROLL_);
+    ports_.lamps->SetLockKey('n', num_lock_lamp_);
+    ports_.lamps->SetLockKey('c', caps_lock_lamp_);
+    ports_.lamps->SetLockKey('s', scroll_lock_lamp_);
   }
   if (controls_.value(gadget::kInvertCheck) == 1) Invert();
   const PackedPorts packed = PackPorts(channel_states_, controls_);
-  OUT_C_ = packed.OUT_C;
-  OUT_B_ = packed.OUT_B;
-  OUT_D_ = packed.OUT_D;
+  group_c_command_ = packed.group_c;
+  group_b_command_ = packed.group_b;
+  group_d_command_ = packed.group_d;
   if (shared_.closing.load() == 0 && !shared_.output_paused.load()) SendPorts();
   shared_.engine_level_bar.store(controls_.value(gadget::kLevelBar));
   WatchHotKeys();
@@ -122,16 +123,17 @@ void Engine::RunPass() {
 void Engine::AnalyseBands() {
   for (int n = 0; n < kChannels; ++n) {
     float sum = 0.0f;
-    for (int k = kBandStart[n]; k < kBandStart[n + 1]; ++k) sum = sum + FFT_[k];
+    for (int k = kBandStart[n]; k < kBandStart[n + 1]; ++k) sum = sum + spectrum_[k];
     band_values_[n] = sum;
   }
   float total = 0.0f;
   for (int n = 0; n < 8; ++n) total = total + band_values_[n];
-  NUM_1_ = static_cast<float>(static_cast<double>(total) / 8);
+  num_lamp_level_ = static_cast<float>(static_cast<double>(total) / 8);
   for (int n = 8; n < 13; ++n) total = total + band_values_[n];
-  CAPS_1_ = static_cast<float>((static_cast<double>(total) - NUM_1_) / 5);
+  caps_lamp_level_ = static_cast<float>((static_cast<double>(total) - num_lamp_level_) / 5);
   for (int n = 13; n < 18; ++n) total = total + band_values_[n];
-  SCROLL_1_ = static_cast<float>((static_cast<double>(total) - NUM_1_ - CAPS_1_) / 5);
+  scroll_lamp_level_ =
+      static_cast<float>((static_cast<double>(total) - num_lamp_level_ - caps_lamp_level_) / 5);
   band_values_[18] = total;
 
   if (Finite(band_values_[18]) > kSilence) {
@@ -149,13 +151,16 @@ void Engine::AnalyseBands() {
       }
     }
     band_values_[18] = static_cast<float>(std::sqrt(static_cast<double>(band_values_[18])));
-    NUM_1_ = static_cast<float>(std::sqrt(static_cast<double>(NUM_1_) * gain_) * qwerty);
-    CAPS_1_ = static_cast<float>(std::sqrt(static_cast<double>(CAPS_1_) * gain_) * qwerty);
-    SCROLL_1_ = static_cast<float>(std::sqrt(static_cast<double>(SCROLL_1_) * gain_) * qwerty);
+    num_lamp_level_ =
+        static_cast<float>(std::sqrt(static_cast<double>(num_lamp_level_) * gain_) * qwerty);
+    caps_lamp_level_ =
+        static_cast<float>(std::sqrt(static_cast<double>(caps_lamp_level_) * gain_) * qwerty);
+    scroll_lamp_level_ =
+        static_cast<float>(std::sqrt(static_cast<double>(scroll_lamp_level_) * gain_) * qwerty);
   } else {
     std::fill(band_values_.begin(), band_values_.begin() + 19, 0.0f);
-    NUM_1_ = CAPS_1_ = SCROLL_1_ = 0.0f;
-    NUM_2_ = CAPS_2_ = SCROLL_2_ = 0;
+    num_lamp_level_ = caps_lamp_level_ = scroll_lamp_level_ = 0.0f;
+    num_lamp_peak_ = caps_lamp_peak_ = scroll_lamp_peak_ = 0;
   }
 }
 
@@ -167,9 +172,9 @@ void Engine::DecideManual() {
 void Engine::CountAgc() {
   const int agc = controls_.value(gadget::kAgcBar);
   shared_.engine_agc_bar.store(agc);
-  ++flags_;
-  if (flags_ >= agc) flags_ = 0;
-  steps_ = 1;
+  ++agc_pass_count_;
+  if (agc_pass_count_ >= agc) agc_pass_count_ = 0;
+  agc_release_step_ = 1;
 }
 
 void Engine::DecideAuto() {
@@ -180,7 +185,7 @@ void Engine::DecideAuto() {
       controls_.set_value(bar, RoundToInt(v));
       ChannelDecided(n, true);
     } else {
-      if (flags_ == 0) controls_.set_value(bar, RoundToInt(v + steps_));
+      if (agc_pass_count_ == 0) controls_.set_value(bar, RoundToInt(v + agc_release_step_));
       ChannelDecided(n, false);
     }
   }
@@ -188,11 +193,11 @@ void Engine::DecideAuto() {
 
 void Engine::DecideRnd() {
   auto uniform = [this](int n) { return ports_.random ? ports_.random->Uniform(n) : 0; };
-  rands_ = kRndBase + uniform(kRndSpread);
+  rnd_threshold_ = kRndBase + uniform(kRndSpread);
   if (Finite(band_values_[18]) > kRndGate) {
     for (int n = 1; n <= kChannels; ++n) {
       band_values_[n - 1] = static_cast<float>(uniform(kRndRange));
-      ChannelDecided(n, band_values_[n - 1] > rands_);
+      ChannelDecided(n, band_values_[n - 1] > rnd_threshold_);
     }
   } else {
     for (int n = 1; n <= kChannels; ++n) {
@@ -213,9 +218,9 @@ void Engine::DecideLeds() {
       if (peak > INT_MIN) --peak;
     }
   };
-  step(NUM_1_, NUM_2_, NUM_);
-  step(CAPS_1_, CAPS_2_, CAPS_);
-  step(SCROLL_1_, SCROLL_2_, SCROLL_);
+  step(num_lamp_level_, num_lamp_peak_, num_lock_lamp_);
+  step(caps_lamp_level_, caps_lamp_peak_, caps_lock_lamp_);
+  step(scroll_lamp_level_, scroll_lamp_peak_, scroll_lock_lamp_);
 }
 
 void Engine::Invert() {
@@ -227,9 +232,9 @@ void Engine::Send(int value) {
 }
 
 void Engine::SendPorts() {
-  Send(OUT_C_);
-  Send(OUT_B_);
-  Send(OUT_D_);
+  Send(group_c_command_);
+  Send(group_b_command_);
+  Send(group_d_command_);
   // Taking the request before reading the bars means a change that arrives while the commands
   // go out raises it again and is sent with the next pass rather than lost.
   if (shared_.send_bright_and_step.exchange(0) == 1) {
@@ -241,8 +246,8 @@ void Engine::SendPorts() {
   }
   if (ports_.lpt) {
     if (controls_.value(gadget::kLptCheck) == 1) {
-      ports_.lpt->WriteRegister(kLptData, LPT_378_);
-      ports_.lpt->WriteRegister(kLptControl, LPT_37A_);
+      ports_.lpt->WriteRegister(kLptData, lpt_data_);
+      ports_.lpt->WriteRegister(kLptControl, lpt_control_);
     } else {
       ports_.lpt->WriteRegister(kLptData, 0);
       ports_.lpt->WriteRegister(kLptControl, kLptControlAllOff);
@@ -252,7 +257,7 @@ void Engine::SendPorts() {
 
 void Engine::ChannelDecided(int channel, bool on) {
   channel_states_[channel] = on ? 1 : 0;
-  if (on) ApplyLptShare(channel, LPT_378_, LPT_37A_);
+  if (on) ApplyLptShare(channel, lpt_data_, lpt_control_);
   DrawChannelColumn(channel - 1, on ? 1 : 0);
 }
 

@@ -89,18 +89,22 @@ class Engine {
   const std::array<float, 20>& band_values() const { return band_values_; }
   int gain() const { return gain_; }
   const std::array<int, kChannels + 1>& channel_states() const { return channel_states_; }
-  int OUT_B() const { return OUT_B_; }
-  int OUT_C() const { return OUT_C_; }
-  int OUT_D() const { return OUT_D_; }
-  int LPT_378() const { return LPT_378_; }
-  int LPT_37A() const { return LPT_37A_; }
-  int NUM() const { return NUM_; }
-  int CAPS() const { return CAPS_; }
-  int SCROLL() const { return SCROLL_; }
-  std::array<int, 3> led_peaks() const { return {NUM_2_, CAPS_2_, SCROLL_2_}; }
-  std::array<float, 3> led_levels() const { return {NUM_1_, CAPS_1_, SCROLL_1_}; }
-  int flags() const { return flags_; }
-  int rands() const { return rands_; }
+  int group_b_command() const { return group_b_command_; }
+  int group_c_command() const { return group_c_command_; }
+  int group_d_command() const { return group_d_command_; }
+  int lpt_data() const { return lpt_data_; }
+  int lpt_control() const { return lpt_control_; }
+  int num_lock_lamp() const { return num_lock_lamp_; }
+  int caps_lock_lamp() const { return caps_lock_lamp_; }
+  int scroll_lock_lamp() const { return scroll_lock_lamp_; }
+  std::array<int, 3> lamp_peaks() const {
+    return {num_lamp_peak_, caps_lamp_peak_, scroll_lamp_peak_};
+  }
+  std::array<float, 3> lamp_levels() const {
+    return {num_lamp_level_, caps_lamp_level_, scroll_lamp_level_};
+  }
+  int agc_pass_count() const { return agc_pass_count_; }
+  int rnd_threshold() const { return rnd_threshold_; }
   const ColumnPicture& column(int i) const { return pictures_[i]; }
   int column_lamp(int i) const { return column_lamps_[i]; }  // 0 for a column never drawn
 
@@ -125,33 +129,36 @@ class Engine {
   EngineShared& shared_;
   EnginePorts ports_;
 
-  std::array<float, kSpectrumBins + 1> FFT_{};       // spectrum buffer, filled by the fetch
+  std::array<float, kSpectrumBins + 1> spectrum_{};  // spectrum buffer, filled by the fetch
   std::array<float, 20> band_values_{};              // band values 0..17, total 18; 19 unused
   std::array<int, kChannels + 1> channel_states_{};  // channel states; element 0 stays 0
   int gain_ = 0;                                     // the pass's integer gain
-  int flags_ = 0;                                    // AGC pass counter
-  int steps_ = 1;                                    // AGC release step
-  int rands_ = 0;                                    // Rnd threshold of the pass, 26..39
-  float NUM_1_ = 0, CAPS_1_ = 0, SCROLL_1_ = 0;      // keyboard lamp group levels
-  int NUM_2_ = 0, CAPS_2_ = 0, SCROLL_2_ = 0;        // keyboard lamp peaks
-  int NUM_ = 0, CAPS_ = 0, SCROLL_ = 0;              // keyboard lamp states
-  int LPT_378_ = 0, LPT_37A_ = kLptControlAllOff;
-  int OUT_B_ = 0, OUT_C_ = 0, OUT_D_ = 0;
+  int agc_pass_count_ = 0;                           // AGC pass counter
+  int agc_release_step_ = 1;                         // AGC release step
+  int rnd_threshold_ = 0;                            // Rnd threshold of the pass, 26..39
+  float num_lamp_level_ = 0, caps_lamp_level_ = 0,
+        scroll_lamp_level_ = 0;                                        // keyboard lamp group levels
+  int num_lamp_peak_ = 0, caps_lamp_peak_ = 0, scroll_lamp_peak_ = 0;  // keyboard lamp peaks
+  int num_lock_lamp_ = 0, caps_lock_lamp_ = 0, scroll_lock_lamp_ = 0;  // keyboard lamp states
+  int lpt_data_ = 0, lpt_control_ = kLptControlAllOff;  // the port's registers 0x378, 0x37A
+  // The pass's command bytes for the controller's output groups B, C and D (see PackPorts).
+  int group_b_command_ = 0, group_c_command_ = 0, group_d_command_ = 0;
   std::array<ColumnPicture, kChannels> pictures_{};
   std::array<int, kChannels> column_lamps_{};
 };
 
-// Port packing: OUT_C, OUT_B and OUT_D from the channel states through the output-assignment
-// lists. A list with nothing selected (-1) drives its output as "No".
+// Port packing: the controller's group C, B and D command bytes from the channel states through
+// the output-assignment lists. A list with nothing selected (-1) drives its output as "No".
 struct PackedPorts {
-  int OUT_C = 0;
-  int OUT_B = 0x40;
-  int OUT_D = 0x80;
+  int group_c = 0;     // 0x00 + outputs C5..C0
+  int group_b = 0x40;  // 0x40 + outputs B5..B0
+  int group_d = 0x80;  // 0x80 + outputs D5..D0
 };
-PackedPorts PackPorts(const std::array<int, kChannels + 1>& USB, const ControlTable& controls);
+PackedPorts PackPorts(const std::array<int, kChannels + 1>& channel_states,
+                      const ControlTable& controls);
 
 // The parallel-port share of channel n when it is on: applied to the data register (channels 4
 // to 11) or the control register (12 to 15); channels without a line change nothing.
-void ApplyLptShare(int channel, int& LPT_378, int& LPT_37A);
+void ApplyLptShare(int channel, int& lpt_data, int& lpt_control);
 
 }  // namespace glimmerix

@@ -13,8 +13,8 @@ std::vector<LightFrame> LightTestFrames(const ControlTable& controls) {
       ApplyLptShare(n, f.lpt_data, f.lpt_control);
     }
     const PackedPorts packed = PackPorts(usb, controls);
-    f.usb = {static_cast<std::uint8_t>(packed.OUT_C), static_cast<std::uint8_t>(packed.OUT_B),
-             static_cast<std::uint8_t>(packed.OUT_D)};
+    f.usb = {static_cast<std::uint8_t>(packed.group_c), static_cast<std::uint8_t>(packed.group_b),
+             static_cast<std::uint8_t>(packed.group_d)};
     frames.push_back(f);
   };
   for (int channel = 1; channel <= kChannels; ++channel)

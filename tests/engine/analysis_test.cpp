@@ -48,7 +48,7 @@ TEST(Gain, TotalExactlyAtTheSilenceLineIsSilence) {
   h.Pass();
   EXPECT_EQ(h.engine.gain(), 2) << "a silent pass leaves the previous gain";
   for (int i = 0; i <= 18; ++i) EXPECT_EQ(h.engine.band_values()[i], 0.0f) << i;
-  EXPECT_EQ(h.engine.led_peaks(), (std::array<int, 3>{-1, -1, -1}));
+  EXPECT_EQ(h.engine.lamp_peaks(), (std::array<int, 3>{-1, -1, -1}));
   for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.channel_states()[n], 0);
 }
 

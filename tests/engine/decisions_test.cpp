@@ -72,7 +72,7 @@ TEST(Agc, CounterWrapsAtThePeriodInEveryMode) {
   std::vector<int> seen;
   for (int i = 0; i < 7; ++i) {
     h.Pass();
-    seen.push_back(h.engine.flags());
+    seen.push_back(h.engine.agc_pass_count());
   }
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 0, 1, 2, 0, 1}));
   EXPECT_EQ(h.shared.engine_agc_bar.load(), 3);
@@ -84,9 +84,9 @@ TEST(Leds, AlternateOnceThePeaksFallBelowZero) {
   std::vector<int> num;
   for (int i = 0; i < 5; ++i) {
     h.Pass();
-    num.push_back(h.engine.NUM());
-    EXPECT_EQ(h.engine.NUM(), h.engine.CAPS());
-    EXPECT_EQ(h.engine.NUM(), h.engine.SCROLL());
+    num.push_back(h.engine.num_lock_lamp());
+    EXPECT_EQ(h.engine.num_lock_lamp(), h.engine.caps_lock_lamp());
+    EXPECT_EQ(h.engine.num_lock_lamp(), h.engine.scroll_lock_lamp());
   }
   EXPECT_EQ(num, (std::vector<int>{0, 1, 0, 1, 0}));
 }
@@ -96,15 +96,16 @@ TEST(Leds, SilenceKeepsThemOffAndTheFirstSoundLightsAllThree) {
   h.controls.set_value(gadget::kLevelBar, 1);
   for (int i = 0; i < 3; ++i) {
     h.Pass();
-    EXPECT_EQ(h.engine.NUM() + h.engine.CAPS() + h.engine.SCROLL(), 0);
+    EXPECT_EQ(h.engine.num_lock_lamp() + h.engine.caps_lock_lamp() + h.engine.scroll_lock_lamp(),
+              0);
   }
   h.spectrum[3] = 0.001f;    // group 1
   h.spectrum[200] = 0.001f;  // group 2
   h.spectrum[1600] = 0.1f;   // group 3
   h.Pass();
-  EXPECT_EQ(h.engine.NUM(), 1);
-  EXPECT_EQ(h.engine.CAPS(), 1);
-  EXPECT_EQ(h.engine.SCROLL(), 1);
+  EXPECT_EQ(h.engine.num_lock_lamp(), 1);
+  EXPECT_EQ(h.engine.caps_lock_lamp(), 1);
+  EXPECT_EQ(h.engine.scroll_lock_lamp(), 1);
   // Driven only while "Key" is ticked, in the order n, c, s.
   std::vector<Event> leds;
   for (const Event& e : h.events)
@@ -122,7 +123,7 @@ TEST(Rnd, QuietBelowTheGateAndThresholdDrawnOncePerPass) {
   h.random_values = {13};
   h.Pass();
   EXPECT_EQ(h.random_ranges, (std::vector<int>{13}));
-  EXPECT_EQ(h.engine.rands(), 39);
+  EXPECT_EQ(h.engine.rnd_threshold(), 39);
   for (int n = 1; n <= kChannels; ++n) EXPECT_EQ(h.engine.channel_states()[n], 0);
   for (int n = 0; n < kChannels; ++n) EXPECT_EQ(h.engine.band_values()[n], 0.0f);
 
@@ -138,7 +139,7 @@ TEST(Rnd, QuietBelowTheGateAndThresholdDrawnOncePerPass) {
   EXPECT_EQ(h.engine.channel_states()[2], 0);
   EXPECT_EQ(h.engine.channel_states()[4], 1);
   EXPECT_EQ(h.engine.band_values()[0], 40.0f) << "the column shows the random value";
-  EXPECT_EQ(h.engine.LPT_378(), 0x01) << "channel 4 drives D0";
+  EXPECT_EQ(h.engine.lpt_data(), 0x01) << "channel 4 drives D0";
 }
 
 TEST(Invert, FlipsOnlyTheUsbOutputs) {

@@ -20,9 +20,9 @@ TEST(Packing, ChannelFiveOnPD0AndPB0) {
   c.set_value(27, 5);  // PD0
   c.set_value(33, 5);  // PB0
   const PackedPorts p = PackPorts(usb, c);
-  EXPECT_EQ(p.OUT_C, 0x00);
-  EXPECT_EQ(p.OUT_B, 0x60);
-  EXPECT_EQ(p.OUT_D, 0x81);
+  EXPECT_EQ(p.group_c, 0x00);
+  EXPECT_EQ(p.group_b, 0x60);
+  EXPECT_EQ(p.group_d, 0x81);
 }
 
 TEST(Packing, EveryOutputHasItsOwnBit) {
@@ -36,7 +36,7 @@ TEST(Packing, EveryOutputHasItsOwnBit) {
     ControlTable c;
     c.set_value(gadget::kFirstOutputList + i, 7);
     const PackedPorts p = PackPorts(usb, c);
-    const int got = i < 6 ? p.OUT_D : i < 12 ? p.OUT_B : p.OUT_C;
+    const int got = i < 6 ? p.group_d : i < 12 ? p.group_b : p.group_c;
     EXPECT_EQ(got, expected[i]) << "output " << i + 1;
   }
 }
@@ -47,11 +47,12 @@ TEST(Packing, NoneSelectedOrNoDrivesNothingAndTwoOutputsMayShareAChannel) {
   usb[0] = 0;
   ControlTable c;  // every list unselected (-1)
   PackedPorts p = PackPorts(usb, c);
-  EXPECT_EQ(std::vector<int>({p.OUT_C, p.OUT_B, p.OUT_D}), std::vector<int>({0x00, 0x40, 0x80}));
+  EXPECT_EQ(std::vector<int>({p.group_c, p.group_b, p.group_d}),
+            std::vector<int>({0x00, 0x40, 0x80}));
   c.set_value(39, 3);
   c.set_value(40, 3);
   p = PackPorts(usb, c);
-  EXPECT_EQ(p.OUT_C, 0x30);
+  EXPECT_EQ(p.group_c, 0x30);
 }
 
 TEST(Sending, FirstPassSendsPortsThenBrightAndStep) {

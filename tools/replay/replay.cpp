@@ -270,8 +270,8 @@ void WritePassJson(std::ostream& out, const PassRecord& r, const Engine& engine,
   });
   out << ",\"lpt\":";
   WriteArray(out, r.lpt, [&](int v) { out << v; });
-  out << ",\"leds\":[" << engine.NUM() << ',' << engine.CAPS() << ',' << engine.SCROLL()
-      << "],\"qwerty\":" << shared.engine_level_bar.load()
+  out << ",\"leds\":[" << engine.num_lock_lamp() << ',' << engine.caps_lock_lamp() << ','
+      << engine.scroll_lock_lamp() << "],\"qwerty\":" << shared.engine_level_bar.load()
       << ",\"agc\":" << shared.engine_agc_bar.load() << '}';
 }
 

@@ -184,7 +184,9 @@ void AudioCapture::Run(std::stop_token stop) {
         continue;
       }
       if (source_missing_ && wanted) next_attempt = Clock::now();
-    } else if (chosen_anew && source_missing_) {
+    }
+    // Not recording from the sound server: a new choice is tried at once.
+    if (chosen_anew && backend_.load(std::memory_order_relaxed) == Backend::kNone && !fallback_) {
       next_attempt = Clock::now();
     }
     Clock::time_point wake = next_attempt;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,6 +167,13 @@ TEST_F(InputChoice, WhatThisComputerPlaysFollowsTheDefaultOutput) {
 
 TEST_F(InputChoice, DefaultInputFollowsTheDefaultSourceAndAnotherChoiceTakesOverAtOnce) {
   PlayBothTones();
+  // An engine collects the recording meanwhile, as in the program, while it is moved around.
+  std::jthread engine([&](std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      capture.Collect();
+      std::this_thread::sleep_for(10ms);
+    }
+  });
   capture.Start();
   ASSERT_LT(TimeToHear(kFirstBin, kSecondBin, "default input heard"), 5s);
   const auto switched = std::chrono::steady_clock::now();
@@ -178,6 +186,8 @@ TEST_F(InputChoice, DefaultInputFollowsTheDefaultSourceAndAnotherChoiceTakesOver
   EXPECT_LE(TimeToHear(kFirstBin, kSecondBin, "named source chosen"), 1s);
   capture.ChooseInput(InputKind::kDefaultInput);
   EXPECT_LE(TimeToHear(kSecondBin, kFirstBin, "default input chosen again"), 1s);
+  engine.request_stop();
+  engine.join();
 }
 
 TEST_F(InputChoice, ChosenSourceThatGoesAwayIsSilenceUntilItComesBack) {

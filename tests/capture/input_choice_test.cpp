@@ -263,5 +263,39 @@ TEST_F(InputChoice, SourcesListFollowsTheServer) {
   EXPECT_FALSE(capture.server_available());
 }
 
+// Without a sound server there is nothing to choose from: whatever was chosen, the default device
+// records through the fallback, and nothing claims a server or a source. (ALSA reads its
+// configuration once per process: ctest runs each test in a process of its own.)
+TEST(InputChoiceWithoutSoundServer, TheDefaultDeviceRecordsWhateverWasChosen) {
+  const std::string tone = testing::WriteRawSamples(testing::SineSamples(kFirstHz, 1.0, 30.0));
+  const testing::AlsaHome home(
+      "pcm.!default { type file slave.pcm null file \"/dev/null\" infile \"" + tone +
+      "\" format raw }\n");
+  setenv("PULSE_SERVER", "unix:/nonexistent/glimmerix-test/native", 1);
+  AudioCapture capture;
+  std::vector<float> fft(kSpectrumBins);
+  // Read from a file rather than a pipe, ALSA's file plug-in puts the tone a bin or two lower.
+  const auto tone_heard = [&] {
+    capture.Fetch(fft.data());
+    return *std::max_element(fft.begin() + kFirstBin - 4, fft.begin() + kFirstBin + 4) > kHeard;
+  };
+  capture.ChooseInput(InputKind::kDefaultOutputMonitor);
+  capture.Start();
+  EXPECT_LT(WaitFor([&] { return capture.streaming(); }, 5s), 5s) << "nothing opened";
+  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kPortAudio);
+  EXPECT_LT(WaitFor(tone_heard, 2s), 2s) << "the default device is not heard";
+  capture.ChooseInput(InputKind::kNamedSource, "nowhere.monitor");
+  std::this_thread::sleep_for(4 * AudioCapture::kWatchInterval);
+  EXPECT_EQ(capture.backend(), AudioCapture::Backend::kPortAudio);
+  EXPECT_TRUE(tone_heard()) << "a choice under the fallback stopped the recording";
+  EXPECT_FALSE(capture.server_available());
+  EXPECT_TRUE(capture.Sources().empty());
+  EXPECT_EQ(capture.source_in_use(), "");
+  EXPECT_EQ(capture.problem(), "");
+  capture.Stop();
+  unsetenv("PULSE_SERVER");
+  std::remove(tone.c_str());
+}
+
 }  // namespace
 }  // namespace glimmerix

@@ -39,6 +39,8 @@ std::string_view AudioCapture::Phrase(Problem problem) {
       return "the recording device does not start";
     case Problem::kNoSound:
       return "no sound from the recording input";
+    case Problem::kSourceMissing:
+      return "the chosen input is not there";
     case Problem::kNone:
       break;
   }
@@ -62,6 +64,82 @@ void AudioCapture::Stop() {
   wake_.notify_all();
   supervisor_.join();
   supervisor_ = std::jthread();
+}
+
+void AudioCapture::ChooseInput(InputKind kind, std::string source_name) {
+  {
+    std::lock_guard lock(choice_mutex_);
+    chosen_kind_ = kind;
+    chosen_name_ = std::move(source_name);
+  }
+  {
+    std::lock_guard lock(wake_mutex_);
+    input_chosen_.store(true, std::memory_order_release);
+  }
+  wake_.notify_all();
+}
+
+std::vector<RecordingSourceInfo> AudioCapture::Sources() const {
+  std::lock_guard lock(published_mutex_);
+  return sources_;
+}
+
+std::string AudioCapture::source_in_use() const {
+  std::lock_guard lock(published_mutex_);
+  return source_in_use_;
+}
+
+std::optional<std::string> AudioCapture::WantedSource() const {
+  InputKind kind;
+  std::string name;
+  {
+    std::lock_guard lock(choice_mutex_);
+    kind = chosen_kind_;
+    name = chosen_name_;
+  }
+  if (kind == InputKind::kNamedSource && name.empty()) kind = InputKind::kDefaultInput;
+  switch (kind) {
+    case InputKind::kDefaultInput:
+      return watch_.default_source();
+    case InputKind::kDefaultOutputMonitor:
+      if (watch_.default_sink_monitor().empty()) return std::nullopt;
+      return watch_.default_sink_monitor();
+    case InputKind::kNamedSource:
+      break;
+  }
+  if (!watch_.Lists(name)) return std::nullopt;
+  return name;
+}
+
+bool AudioCapture::Watch(const std::stop_token& stop) {
+  if (watch_.connected()) {
+    watch_.Pump();
+  } else {
+    watch_.Connect(kServerTimeout, stop);
+  }
+  if (!watch_.connected()) watch_.Close();  // what it told is gone with it
+  PublishSources();
+  return watch_.connected();
+}
+
+void AudioCapture::PublishSources() {
+  server_available_.store(watch_.connected(), std::memory_order_release);
+  if (watch_.changes() == watch_changes_published_) return;
+  watch_changes_published_ = watch_.changes();
+  {
+    std::lock_guard lock(published_mutex_);
+    sources_ = watch_.sources();
+  }
+  sources_generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void AudioCapture::PublishSourceInUse(const std::string& name) {
+  {
+    std::lock_guard lock(published_mutex_);
+    if (source_in_use_ == name) return;
+    source_in_use_ = name;
+  }
+  sources_generation_.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void AudioCapture::Collect() {
@@ -93,6 +171,24 @@ void AudioCapture::Run(std::stop_token stop) {
   listened_up_to_ = live_.delivered();
   Clock::time_point next_attempt = started;
   while (!stop.stop_requested()) {
+    // The watch's news, and a new choice, may ask for another source than the one recorded.
+    const bool chosen_anew = input_chosen_.exchange(false, std::memory_order_acq_rel);
+    if (watch_.connected() && (chosen_anew || Clock::now() >= next_watch_)) {
+      next_watch_ = Clock::now() + kWatchInterval;
+      const bool watching = Watch(stop);
+      const std::optional<std::string> wanted = WantedSource();
+      if (backend_.load(std::memory_order_relaxed) == Backend::kSoundServer &&
+          (!watching || wanted != recording_from_)) {
+        Close();
+        next_attempt = Clock::now();
+        continue;
+      }
+      if (source_missing_ && wanted) next_attempt = Clock::now();
+    }
+    // Not recording from the sound server: a new choice is tried at once.
+    if (chosen_anew && backend_.load(std::memory_order_relaxed) == Backend::kNone && !fallback_) {
+      next_attempt = Clock::now();
+    }
     Clock::time_point wake = next_attempt;
     if (backend_.load(std::memory_order_relaxed) == Backend::kNone) {
       if (fallback_) {
@@ -123,11 +219,15 @@ void AudioCapture::Run(std::stop_token stop) {
       wake = Clock::now() + (collecting_here ? Clock::duration(kCollectInterval)
                                              : Clock::duration(kWatchInterval));
     }
+    if (watch_.connected()) wake = std::min(wake, next_watch_);
     Review(Clock::now());
     std::unique_lock lock(wake_mutex_);
-    wake_.wait_until(lock, stop, wake, [] { return false; });
+    wake_.wait_until(lock, stop, wake,
+                     [this] { return input_chosen_.load(std::memory_order_acquire); });
   }
   Close();
+  watch_.Close();
+  PublishSources();
 }
 
 bool AudioCapture::Ended() {
@@ -136,18 +236,35 @@ bool AudioCapture::Ended() {
 }
 
 void AudioCapture::Open(const std::stop_token& stop) {
-  {
+  source_missing_ = false;
+  if (Watch(stop)) {
+    next_watch_ = Clock::now() + kWatchInterval;
+    const std::optional<std::string> wanted = WantedSource();
+    if (!wanted) {
+      source_missing_ = true;
+      server_failure_ = PulseRecording::OpenFailure::kNone;
+      return;
+    }
     std::lock_guard recording(recording_mutex_);
     live_.BeginStream();  // no delivery runs yet: this thread is the ring's writer
-    if (pulse_.Open(static_cast<unsigned>(kSampleRate), kPulseFragmentFrames, kServerTimeout,
-                    stop)) {
+    if (pulse_.Open(static_cast<unsigned>(kSampleRate), kPulseFragmentFrames, kServerTimeout, stop,
+                    *wanted)) {
       server_answered_ = true;
       server_failure_ = PulseRecording::OpenFailure::kNone;
+      recording_from_ = *wanted;
+      PublishSourceInUse(pulse_.source());
       Opened(Clock::now(), Backend::kSoundServer);
       return;
     }
     server_failure_ = pulse_.last_failure();
     live_.EndStream();
+    // The source may have gone while it opened: then it is missing, not failing.
+    watch_.Pump();
+    source_missing_ = watch_.connected() && !WantedSource();
+    if (source_missing_) return;
+  } else {
+    server_failure_ = stop.stop_requested() ? PulseRecording::OpenFailure::kStopped
+                                            : PulseRecording::OpenFailure::kNoServer;
   }
   const Clock::time_point now = Clock::now();
   if (fallback_stuck_ && !PortAudioSession::held()) fallback_stuck_ = false;  // it came back
@@ -206,6 +323,7 @@ void AudioCapture::Close() {
   live_.EndStream();
   backend_.store(Backend::kNone, std::memory_order_release);
   pulse_.Close();
+  PublishSourceInUse("");
 }
 
 void AudioCapture::Review(Clock::time_point now) {
@@ -228,6 +346,8 @@ void AudioCapture::Review(Clock::time_point now) {
     problem = now - silence_from_ >= kSilenceReported ? Problem::kNoSound : Problem::kNone;
   } else if (fallback_stuck_) {
     problem = Problem::kDeviceDoesNotStart;
+  } else if (source_missing_) {
+    problem = Problem::kSourceMissing;
   } else if (server_failure_ == PulseRecording::OpenFailure::kNoServer) {
     problem = Problem::kNoSoundServer;
   } else if (server_failure_ == PulseRecording::OpenFailure::kNoStream) {
@@ -266,6 +386,11 @@ void AudioCapture::Tell(Problem problem) const {
           "glimmerix: no sound from the recording input for 10 s. To follow what the computer "
           "plays, record the monitor of its output (README.md, \"Which sound Glimmerix "
           "hears\").\n";
+      break;
+    case Problem::kSourceMissing:
+      line =
+          "glimmerix: the chosen input is not there, so nothing is recorded; recording starts "
+          "again when it appears.\n";
       break;
   }
   std::fputs(line, stderr);

@@ -1,4 +1,5 @@
-// Live capture from the default recording device: 22050 Hz, mono, 32-bit float.
+// Live capture from the default recording device, or from another input chosen: 22050 Hz, mono,
+// 32-bit float.
 //
 // The recording is taken from the sound server (PulseAudio, or PipeWire's pulse server) through
 // its own client library, with no ALSA plug-ins loaded. The engine thread takes in what the server
@@ -20,6 +21,16 @@
 // of its own (PortAudioSession): an open still running after kFallbackOpenTimeout is abandoned and
 // reported, and Stop() waits for no PortAudio call longer than kFallbackCloseWait.
 //
+// Which input is recorded is chosen with ChooseInput(): the server's default source, the monitor
+// of its default sink (what this computer plays), or one source by name. A second connection to
+// the sound server (PulseSourceWatch) keeps the list of sources and the server's defaults; the
+// background thread takes in its changes every kWatchInterval, when it wakes anyway, and when the
+// source to record from is no longer the one recorded (a new default, another choice, the chosen
+// source come back), the recording is opened again on the new one at once. A named source (or a
+// default sink) that is not there records silence until it appears. The list and the source in
+// use are published for any thread. Under the PortAudio fallback there is no choice: the default
+// device is recorded.
+//
 // What keeps the lights dark is told as problem(): no sound server, a recording device that does
 // not start, or only silence (nothing above kSoundLevel) for kSilenceReported. The background
 // thread decides it, looking at the newest samples at most every kWatchInterval, and says each
@@ -30,8 +41,10 @@
 //
 // Threads: Start() and Stop() from one controlling thread (the main thread); Collect() and Fetch()
 // from the engine thread only, concurrently with everything else; neither ever waits, and Fetch()
-// never allocates. Status accessors from any thread, never waiting; problem_kind() and Phrase()
-// never allocate. Opening and closing happen on the background thread.
+// never allocates. Status accessors from any thread, never waiting (Sources() and source_in_use()
+// wait at most for a copy of the published list or name); problem_kind() and Phrase() never
+// allocate. ChooseInput() from any thread, never waiting for the recording. Opening and closing
+// happen on the background thread.
 #pragma once
 
 #include <array>
@@ -41,14 +54,17 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "engine/capture/live_spectrum.h"
 #include "engine/capture/portaudio_session.h"
 #include "engine/capture/pulse_recording.h"
+#include "engine/capture/pulse_source_watch.h"
 #include "engine/capture/recording.h"
 #include "engine/ports.h"
 
@@ -89,9 +105,17 @@ class AudioCapture : public Recording {
     kDeviceDoesNotStart,  // the recording does not start: PortAudio's open is stuck, or the
                           // sound server answers but does not start the stream
     kNoSound,             // recording, but only silence for kSilenceReported
+    kSourceMissing,       // the chosen source (or the default output's monitor) is not there
   };
   // The problem as a short lower-case phrase ("" for kNone); static text.
   static std::string_view Phrase(Problem problem);
+
+  // What is recorded.
+  enum class InputKind {
+    kDefaultInput,          // the server's default source, followed when it changes (the default)
+    kDefaultOutputMonitor,  // the monitor of the server's default sink, followed when that changes
+    kNamedSource,           // one source by its pulse name (an empty name: the default input)
+  };
 
   // Which client library the open recording goes through.
   enum class Backend { kNone, kSoundServer, kPortAudio };
@@ -107,6 +131,24 @@ class AudioCapture : public Recording {
   // server does (an open in progress is given up); safe to call when not started and more than
   // once.
   void Stop() override;
+
+  // Any thread, at any time, also before Start(): records from the input chosen from now on. A
+  // running recording moves to it within about kWatchInterval and the time the server takes to
+  // open a stream; the same choice again changes nothing.
+  void ChooseInput(InputKind kind, std::string source_name = {});
+  // Any thread: the sources the sound server lists (empty when none is known), in its order.
+  std::vector<RecordingSourceInfo> Sources() const;
+  // Any thread: changes whenever Sources() or source_in_use() changes (a new list told, a source
+  // come or gone, a description changed, a recording moved).
+  unsigned sources_generation() const {
+    return sources_generation_.load(std::memory_order_acquire);
+  }
+  // Any thread: the pulse name of the source recorded from now; "" when nothing is recorded or
+  // the recording goes through PortAudio.
+  std::string source_in_use() const;
+  // Any thread: the sound server answers the watch over its sources, so an input can be chosen;
+  // false while there is none (and under the PortAudio fallback).
+  bool server_available() const { return server_available_.load(std::memory_order_acquire); }
 
   // Engine thread: takes in what the sound server has sent since the last call. Returns at once,
   // without collecting, while the background thread is opening or closing the recording.
@@ -124,7 +166,8 @@ class AudioCapture : public Recording {
   Backend backend() const { return backend_.load(std::memory_order_acquire); }
   Problem problem_kind() const { return problem_.load(std::memory_order_acquire); }
   // Phrase(problem_kind()), for a tool tip: "no sound server", "the recording device does not
-  // start", "no sound from the recording input"; empty while sound arrives. Allocates: the engine
+  // start", "no sound from the recording input", "the chosen input is not there"; empty while
+  // sound arrives. Allocates: the engine
   // thread uses problem_kind() and Phrase().
   std::string problem() const override { return std::string(Phrase(problem_kind())); }
 
@@ -138,6 +181,14 @@ class AudioCapture : public Recording {
   void FollowFallback(Clock::time_point now);
   void Opened(Clock::time_point now, Backend backend);
   void Close();
+  // The source to record from now, as the watch tells it: its pulse name, "" for the server's own
+  // choice (the default input while no default is known), nothing when the chosen one is not
+  // there.
+  std::optional<std::string> WantedSource() const;
+  // Takes in the watch's news and publishes the list; connects the watch first when it is not.
+  bool Watch(const std::stop_token& stop);
+  void PublishSources();
+  void PublishSourceInUse(const std::string& name);
   bool Ended();  // recording_mutex_ held: the stream has failed or finished
   // Listens to the newest samples (at most every kWatchInterval), decides the problem, publishes
   // it and says a change on stderr.
@@ -150,8 +201,27 @@ class AudioCapture : public Recording {
   LiveSpectrum live_;
   std::mutex control_mutex_;  // guards supervisor_ (Start/Stop)
   std::jthread supervisor_;
-  std::mutex wake_mutex_;  // guards nothing but the supervisor's timed wait
+  // Guards the supervisor's timed wait, and input_chosen_'s setting (so its wake is not missed).
+  std::mutex wake_mutex_;
   std::condition_variable_any wake_;
+  std::atomic<bool> input_chosen_{false};  // ChooseInput() ran since the supervisor last looked
+  mutable std::mutex choice_mutex_;        // guards chosen_kind_ and chosen_name_
+  InputKind chosen_kind_ = InputKind::kDefaultInput;
+  std::string chosen_name_;
+  // Guards sources_ and source_in_use_, as published for any thread.
+  mutable std::mutex published_mutex_;
+  std::vector<RecordingSourceInfo> sources_;
+  std::string source_in_use_;
+  std::atomic<unsigned> sources_generation_{0};
+  std::atomic<bool> server_available_{false};
+  // The watch over the server's sources and its schedule (background thread only): the next time
+  // its news are taken in; the count of its changes last published; the source asked for at the
+  // last open of the sound server; the chosen source was not there at the last open.
+  PulseSourceWatch watch_;
+  Clock::time_point next_watch_{};
+  unsigned watch_changes_published_ = 0;
+  std::string recording_from_;
+  bool source_missing_ = false;
   // Guards pulse_, and the writing side of live_'s ring while the sound server records (the
   // engine thread's and the background thread's collections, an open and a close).
   std::mutex recording_mutex_;

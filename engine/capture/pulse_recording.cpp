@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/capture/pulse_connection.h"
 #include "engine/capture/pulse_event_loop.h"
 
 namespace glimmerix {
@@ -11,8 +12,6 @@ namespace {
 
 // Dispatch rounds one Pump() runs at most, so a server flooding the socket cannot hold it.
 constexpr int kMaxPumpRounds = 256;
-// While opening, the longest wait between two looks at the stop request.
-constexpr long long kStopCheckMs = 50;
 
 }  // namespace
 
@@ -51,21 +50,10 @@ struct PulseRecording::Hooks {
 template <typename Ready>
 bool PulseRecording::RunUntil(Ready ready, std::chrono::steady_clock::time_point deadline,
                               const std::stop_token& stop) {
-  using namespace std::chrono;
-  const long long slice_ms = stop.stop_possible() ? kStopCheckMs : 1000;
-  while (!failed_) {
-    if (ready()) return true;
-    if (stop.stop_requested()) {
-      last_failure_ = OpenFailure::kStopped;
-      return false;
-    }
-    const auto left = duration_cast<microseconds>(deadline - steady_clock::now()).count();
-    if (left <= 0) return false;
-    if (loop_->Iterate(static_cast<int>(std::min<long long>((left + 999) / 1000, slice_ms))) < 0) {
-      return false;
-    }
-  }
-  return false;
+  const LoopOutcome outcome = RunLoopUntil(
+      *loop_, ready, [this] { return failed_; }, deadline, stop);
+  if (outcome == LoopOutcome::kStopped) last_failure_ = OpenFailure::kStopped;
+  return outcome == LoopOutcome::kReady;
 }
 
 PulseRecording::~PulseRecording() {
@@ -73,22 +61,18 @@ PulseRecording::~PulseRecording() {
 }
 
 bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
-                          std::chrono::milliseconds timeout, std::stop_token stop) {
+                          std::chrono::milliseconds timeout, std::stop_token stop,
+                          const std::string& source) {
   Close();
   failed_ = false;
   last_failure_ = OpenFailure::kNoServer;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   loop_ = std::make_unique<PulseEventLoop>();
-  pa_proplist* properties = pa_proplist_new();
-  pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Glimmerix");
-  pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "glimmerix");
-  pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "glimmerix");
-  context_ = pa_context_new_with_proplist(loop_->api(), "Glimmerix", properties);
-  pa_proplist_free(properties);
+  context_ = NewProgramContext(*loop_);
   bool ok = context_ != nullptr;
   if (ok) {
     pa_context_set_state_callback(context_, &Hooks::ContextState, this);
-    ok = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 &&
+    ok = ConnectProgramContext(context_) &&
          RunUntil([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, deadline,
                   stop);
   }
@@ -104,10 +88,17 @@ bool PulseRecording::Open(unsigned sample_rate, unsigned fragment_frames,
     pa_buffer_attr buffer{};
     buffer.maxlength = buffer.tlength = buffer.prebuf = buffer.minreq = static_cast<uint32_t>(-1);
     buffer.fragsize = static_cast<uint32_t>(fragment_frames * sizeof(float));
-    ok = pa_stream_connect_record(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY) == 0 &&
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                      (source.empty() ? 0 : PA_STREAM_DONT_MOVE));
+    ok = pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &buffer,
+                                  flags) == 0 &&
          RunUntil([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, deadline, stop);
   }
-  if (ok) last_failure_ = OpenFailure::kNone;
+  if (ok) {
+    last_failure_ = OpenFailure::kNone;
+    const char* device = pa_stream_get_device_name(stream_);
+    source_ = device ? device : source;
+  }
   if (!ok) Close();
   return ok;
 }
@@ -120,6 +111,7 @@ void PulseRecording::Pump() {
 }
 
 void PulseRecording::Close() {
+  source_.clear();
   if (!loop_) return;
   if (stream_) {
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
@@ -128,12 +120,7 @@ void PulseRecording::Close() {
     pa_stream_unref(stream_);
     stream_ = nullptr;
   }
-  if (context_) {
-    pa_context_set_state_callback(context_, nullptr, nullptr);
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    context_ = nullptr;
-  }
+  EndProgramContext(context_);
   loop_.reset();
 }
 

@@ -1,5 +1,6 @@
-// A recording of the sound server's default source through its own client library (libpulse,
-// spoken by PulseAudio and by PipeWire's pulse server), mono 32-bit float at the asked rate.
+// A recording of one of the sound server's sources (its default, or one named) through its own
+// client library (libpulse, spoken by PulseAudio and by PipeWire's pulse server), mono 32-bit
+// float at the asked rate.
 //
 // Nothing but libpulse is loaded (no ALSA device enumeration, no plug-in threads), and the
 // recording runs on no thread of its own: the owner calls Pump() at its own pace and takes
@@ -16,6 +17,7 @@
 #include <cstddef>
 #include <memory>
 #include <stop_token>
+#include <string>
 
 #include "engine/capture/pulse_event_loop.h"
 
@@ -41,17 +43,21 @@ class PulseRecording {
     kStopped,   // given up at the caller's request
   };
 
-  // Connects and starts recording, waiting at most `timeout` for the server to answer; the server
-  // is asked to keep blocks under fragment_frames. A stop requested through `stop` ends the wait
-  // within about 50 ms. False when there is no server or no source; nothing is left open then.
+  // Connects and starts recording from the source named `source` (its pulse name; empty: the
+  // server's choice), waiting at most `timeout` for the server to answer; the server is asked to
+  // keep blocks under fragment_frames. A named source is kept: when it goes away the stream fails
+  // rather than being moved elsewhere. A stop requested through `stop` ends the wait within about
+  // 50 ms. False when there is no server or no such source; nothing is left open then.
   bool Open(unsigned sample_rate, unsigned fragment_frames, std::chrono::milliseconds timeout,
-            std::stop_token stop = {});
+            std::stop_token stop = {}, const std::string& source = {});
   OpenFailure last_failure() const { return last_failure_; }
   // Hands everything received so far to the sink; never waits.
   void Pump();
   // The connection or the stream has ended or failed since Open() succeeded.
   bool failed() const { return failed_; }
   bool is_open() const { return loop_ != nullptr; }
+  // The pulse name of the source the open stream records from ("" when none is open).
+  const std::string& source() const { return source_; }
   // Ends the recording. Safe when nothing is open.
   void Close();
 
@@ -68,6 +74,7 @@ class PulseRecording {
   std::unique_ptr<PulseEventLoop> loop_;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
+  std::string source_;
   bool failed_ = false;
   OpenFailure last_failure_ = OpenFailure::kNone;
 };

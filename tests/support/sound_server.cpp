@@ -58,11 +58,18 @@ void EndProcess(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
-Player::Player(const std::vector<float>& samples, int latency_ms)
+Player::Player(const std::vector<float>& samples, int latency_ms, const std::string& sink)
     : path_(WriteRawSamples(samples)) {
-  const std::string latency = "--latency-msec=" + std::to_string(latency_ms);
-  pid_ = Spawn({"pacat", "--playback", "--raw", "--format=float32le", "--rate=22050",
-                "--channels=1", latency, path_});
+  std::vector<std::string> argv{"pacat",
+                                "--playback",
+                                "--raw",
+                                "--format=float32le",
+                                "--rate=22050",
+                                "--channels=1",
+                                "--latency-msec=" + std::to_string(latency_ms)};
+  if (!sink.empty()) argv.push_back("--device=" + sink);
+  argv.push_back(path_);
+  pid_ = Spawn(argv);
 }
 
 void Player::Stop() {

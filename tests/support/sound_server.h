@@ -14,13 +14,14 @@ namespace glimmerix::testing {
 // True when the private sound server is up (the test should skip otherwise).
 bool TestServicesPresent();
 
-// Plays mono 22050 Hz float samples into the default sink with pacat until
+// Plays mono 22050 Hz float samples into the default sink (or the sink named) with pacat until
 // destroyed or Stop().
 class Player {
  public:
   // latency_ms is the player's own buffer: short ones start the sound sooner, long ones keep it
   // free of gaps when the machine is busy.
-  explicit Player(const std::vector<float>& samples, int latency_ms = 10);
+  explicit Player(const std::vector<float>& samples, int latency_ms = 10,
+                  const std::string& sink = {});
   ~Player() { Stop(); }
   Player(const Player&) = delete;
   Player& operator=(const Player&) = delete;

@@ -43,7 +43,15 @@ StartupSettings ReadStartupSettings(const std::string& folder) {
   s.PID = store.ReadNumber("PID");
   s.VID = store.ReadNumber("VID");
   s.Preset = store.ReadText("Preset", "");
+  s.Input = store.ReadText("Input", "");
   return s;
+}
+
+void SaveInputChoice(const std::string& value, const std::string& folder) {
+  SettingsStore store(folder);
+  store.Open(kSettingsFile);
+  store.WriteText("Input", value);
+  store.Close();
 }
 
 bool ReadControlSettings(ControlTable& controls, const std::string& folder) {

@@ -20,10 +20,15 @@ struct StartupSettings {
   int PID = 0;         // USB controller's product identifier
   int VID = 0;         // USB controller's vendor identifier
   std::string Preset;  // name of the preset in force, without ".patt" (bytes)
+  std::string Input;   // the input recorded: a source's name, or one of the two tokens below
 };
 
-// Reads "X_form", "Y_form", "PID", "VID", "Preset" (missing numbers read 0, a missing "Preset"
-// empty text).
+// Values of "Input" besides a sound-server source's name (the sound server's own names for them).
+inline constexpr const char* kDefaultInputToken = "@DEFAULT_SOURCE@";
+inline constexpr const char* kDefaultOutputMonitorToken = "@DEFAULT_MONITOR@";
+
+// Reads "X_form", "Y_form", "PID", "VID", "Preset", "Input" (missing numbers read 0, a missing
+// text empty text).
 StartupSettings ReadStartupSettings(const std::string& folder = {});
 
 // Puts "fr1".."fr18" into band bars 1..18, "KEY_LED" into check box 24, "LPT_LED" into check
@@ -40,6 +45,9 @@ void SaveWindowPosition(int x, int y, const std::string& folder = {});
 // "LPT_LED", "X_form" = x, "Y_form" = y, "Preset" = the preset list's shown text; then the
 // preset in the list's text is saved. Files are those of presets.folder().
 void SaveOnClose(Presets& presets, int x, int y);
+
+// The input chosen in the tray menu: writes "Input" = value.
+void SaveInputChoice(const std::string& value, const std::string& folder = {});
 
 // The saves of the menu command "Exit": as SaveOnClose without "X_form" and "Y_form".
 void SaveOnExit(Presets& presets);

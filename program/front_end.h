@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/controls.h"
 #include "engine/engine.h"
@@ -19,6 +20,16 @@ enum class Document { kDevelopers = 1, kSettings = 2, kHistory = 3 };
 
 // The tray menu's commands, in the menu's order.
 enum class MenuCommand { kOpen, kHide, kController, kSettingsHelp, kHistoryHelp, kAbout, kExit };
+
+// One entry of the tray menu's "Input" submenu.
+struct InputMenuEntry {
+  std::string text;
+  bool ticked = false;  // the input chosen
+  bool enabled = true;  // false: greyed, tooltip says why
+  std::string tooltip;  // empty: none
+  bool separator_before = false;
+  bool operator==(const InputMenuEntry&) const = default;
+};
 
 // Where the engine's changes go: every control change (the control table's observer), every
 // column drawn, every simulated button click (the mode hot keys). Not owned.
@@ -56,6 +67,9 @@ class FrontEnd {
   virtual void OpenViewer(Document document) = 0;
   virtual void OpenControllerDialog() = 0;
   virtual void SetTrayToolTip(const std::string& text) = 0;
+  // The "Input" submenu's entries, replacing those shown; choosing entry i calls
+  // ProgramCore::InputChosen(i).
+  virtual void ShowInputChoices(const std::vector<InputMenuEntry>& entries) = 0;
 
   // The end: the timer stopped, every window and the tray icon gone, the event loop told to end.
   virtual void Quit() = 0;

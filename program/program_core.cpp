@@ -1,5 +1,6 @@
 #include "program/program_core.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "program/startup.h"
@@ -41,6 +42,7 @@ bool ProgramCore::Start() {
   FillPresetListFromProgramFolder();
   ApplySavedControlsAndPresetInForce();
   SaveLockStatesAndAskForBrightAndStep();
+  ChooseSavedInput();
   StartRecording();
   StartControllerSearch();
   StartEngine();
@@ -84,8 +86,96 @@ void ProgramCore::SaveLockStatesAndAskForBrightAndStep() {
   shared_.send_bright_and_step.store(1);
 }
 
+void ProgramCore::ChooseSavedInput() {
+  const std::string& saved = saved_at_start_.Input;
+  if (saved == kDefaultOutputMonitorToken) {
+    input_kind_ = InputKind::kDefaultOutputMonitor;
+  } else if (!saved.empty() && saved != kDefaultInputToken) {
+    input_kind_ = InputKind::kNamedSource;
+    input_source_ = saved;
+    saved_source_unconfirmed_ = true;
+  }
+  recording_->ChooseInput(input_kind_, input_source_);
+}
+
 void ProgramCore::StartRecording() {
   recording_->Start();
+  RefreshInputChoices(/*force=*/true);
+}
+
+void ProgramCore::RefreshInputChoices(bool force) {
+  const bool server = recording_->server_available();
+  const unsigned generation = recording_->sources_generation();
+  if (!force && server == shown_server_available_ && generation == shown_generation_) return;
+  shown_server_available_ = server;
+  shown_generation_ = generation;
+  listed_sources_ = server ? recording_->Sources() : std::vector<RecordingSourceInfo>{};
+  const auto listed = [this](const std::string& name) {
+    return std::any_of(listed_sources_.begin(), listed_sources_.end(),
+                       [&](const RecordingSourceInfo& s) { return s.name == name; });
+  };
+  if (!listed_sources_.empty()) {
+    if (saved_source_unconfirmed_) {
+      saved_source_unconfirmed_ = false;
+      if (!listed(input_source_)) {
+        waiting_source_ = input_source_;
+        input_kind_ = InputKind::kDefaultInput;
+        input_source_.clear();
+        recording_->ChooseInput(input_kind_);
+      }
+    } else if (!waiting_source_.empty() && listed(waiting_source_)) {
+      input_kind_ = InputKind::kNamedSource;
+      input_source_ = waiting_source_;
+      waiting_source_.clear();
+      recording_->ChooseInput(input_kind_, input_source_);
+    }
+  }
+
+  std::vector<InputMenuEntry> entries;
+  if (!server) {
+    entries.push_back({"Default input", true, false,
+                       "No sound server (PulseAudio or PipeWire) runs: Glimmerix records the "
+                       "system's default sound device, and no other input can be chosen.",
+                       false});
+  } else {
+    entries.push_back({"Default input", input_kind_ == InputKind::kDefaultInput, true, {}, false});
+    entries.push_back({"What this computer plays",
+                       input_kind_ == InputKind::kDefaultOutputMonitor,
+                       true,
+                       {},
+                       false});
+    for (const RecordingSourceInfo& source : listed_sources_) {
+      entries.push_back({source.description.empty() ? source.name : source.description,
+                         input_kind_ == InputKind::kNamedSource && source.name == input_source_,
+                         true, source.name, &source == &listed_sources_.front()});
+    }
+  }
+  front_end_.ShowInputChoices(entries);
+}
+
+void ProgramCore::InputChosen(int entry) {
+  if (finished_ || !shown_server_available_ || entry < 0 ||
+      entry >= 2 + static_cast<int>(listed_sources_.size()))
+    return;
+  std::string saved;
+  if (entry == 0) {
+    input_kind_ = InputKind::kDefaultInput;
+    input_source_.clear();
+    saved = kDefaultInputToken;
+  } else if (entry == 1) {
+    input_kind_ = InputKind::kDefaultOutputMonitor;
+    input_source_.clear();
+    saved = kDefaultOutputMonitorToken;
+  } else {
+    input_kind_ = InputKind::kNamedSource;
+    input_source_ = listed_sources_[entry - 2].name;
+    saved = input_source_;
+  }
+  saved_source_unconfirmed_ = false;
+  waiting_source_.clear();
+  recording_->ChooseInput(input_kind_, input_source_);
+  SaveInputChoice(saved, presets_.folder());
+  RefreshInputChoices(/*force=*/true);
 }
 
 void ProgramCore::StartControllerSearch() {
@@ -213,6 +303,7 @@ void ProgramCore::TimerTick() {
   if (finished_) return;
   usb_.CheckPresence();
   outputs_.parallel_port->SayProblemOnce();
+  RefreshInputChoices(/*force=*/false);
   RefreshTrayToolTip();
 }
 

@@ -74,6 +74,9 @@ class ProgramCore {
   // The user chose the controller with these identifiers: saved as "VID" and "PID", and looked
   // for from now on.
   void UseController(int vendor, int product);
+  // The user chose entry i of the "Input" submenu last shown: recorded from now on, saved as
+  // "Input".
+  void InputChosen(int entry);
 
   // The process is ending through exit() without either way out having run (Xlib ends the
   // process when the X server goes away, as at logout): the outputs are switched off all the
@@ -99,12 +102,17 @@ class ProgramCore {
   void FillPresetListFromProgramFolder();
   void ApplySavedControlsAndPresetInForce();
   void SaveLockStatesAndAskForBrightAndStep();
+  void ChooseSavedInput();
   void StartRecording();
   void StartControllerSearch();
   void StartEngine();
   void ShowOnlyTheTrayIcon();
 
   void OnModeButton(int gadget);
+  // The "Input" submenu brought up to date when the sound server's sources or the choice changed;
+  // a saved source found missing once the list is known waits, the default input recorded
+  // meanwhile, and is taken again when it appears.
+  void RefreshInputChoices(bool force);
   void RefreshTrayToolTip();
   // Both ways out end here: every output off, the lock lamps given back, the plug-in released,
   // the front-end told to quit.
@@ -134,7 +142,16 @@ class ProgramCore {
   const std::thread::id main_thread_;
 
   StartupSettings saved_at_start_;  // what setting.dat said before the window existed
-  std::string tray_tool_tip_;       // what the tray icon's tool tip says now
+
+  // The input chosen (main thread only): its kind and, for a named source, its name.
+  InputKind input_kind_ = InputKind::kDefaultInput;
+  std::string input_source_;
+  bool saved_source_unconfirmed_ = false;  // chosen from setting.dat, not yet seen listed
+  std::string waiting_source_;             // saved source found missing: taken when it appears
+  std::vector<RecordingSourceInfo> listed_sources_;  // as the submenu shows them
+  unsigned shown_generation_ = 0;
+  bool shown_server_available_ = false;
+  std::string tray_tool_tip_;  // what the tray icon's tool tip says now
   // A way out has run: later events come from the toolkit, not the user. Atomic for
   // EmergencyStop.
   std::atomic<bool> finished_{false};

@@ -103,6 +103,8 @@ void QtFrontEnd::CreateWindowAndTray(int frame_x, int frame_y) {
   const auto command = [this](MenuCommand c) { return [this, c] { core_->MenuCommandChosen(c); }; };
   menu_->addAction(QStringLiteral("Open"), this, command(MenuCommand::kOpen));
   menu_->addAction(QStringLiteral("Hide"), this, command(MenuCommand::kHide));
+  input_menu_ = menu_->addMenu(QStringLiteral("Input"));
+  input_menu_->setToolTipsVisible(true);
   menu_->addAction(QStringLiteral("Controller..."), this, command(MenuCommand::kController));
   QMenu* help = menu_->addMenu(QStringLiteral("Help"));
   help->addAction(QStringLiteral("Settings"), this, command(MenuCommand::kSettingsHelp));
@@ -223,6 +225,21 @@ void QtFrontEnd::OpenControllerDialog() {
 
 void QtFrontEnd::SetTrayToolTip(const std::string& text) {
   if (tray_ != nullptr) tray_->setToolTip(QString::fromStdString(text));
+}
+
+void QtFrontEnd::ShowInputChoices(const std::vector<InputMenuEntry>& entries) {
+  if (input_menu_ == nullptr) return;
+  input_menu_->clear();
+  for (int i = 0; i < static_cast<int>(entries.size()); ++i) {
+    const InputMenuEntry& entry = entries[i];
+    if (entry.separator_before) input_menu_->addSeparator();
+    QAction* action = input_menu_->addAction(QString::fromStdString(entry.text), this,
+                                             [this, i] { core_->InputChosen(i); });
+    action->setCheckable(true);
+    action->setChecked(entry.ticked);
+    action->setEnabled(entry.enabled);
+    if (!entry.tooltip.empty()) action->setToolTip(QString::fromStdString(entry.tooltip));
+  }
 }
 
 void QtFrontEnd::Quit() {

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/shell/gui_bridge.h"
 #include "app/viewers/document_viewers.h"
@@ -54,6 +55,7 @@ class QtFrontEnd : public QObject, public FrontEnd, private GuiBridge::Consumer 
   void OpenViewer(Document document) override;
   void OpenControllerDialog() override;
   void SetTrayToolTip(const std::string& text) override;
+  void ShowInputChoices(const std::vector<InputMenuEntry>& entries) override;
   void Quit() override;
 
  protected:
@@ -80,6 +82,7 @@ class QtFrontEnd : public QObject, public FrontEnd, private GuiBridge::Consumer 
   std::unique_ptr<ControllerDialog> controller_dialog_;  // made when first opened
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* menu_ = nullptr;
+  QMenu* input_menu_ = nullptr;  // "Input", inside menu_
   QTimer* timer_ = nullptr;
   QSocketNotifier* bridge_notifier_ = nullptr;
   QSocketNotifier* signal_notifier_ = nullptr;

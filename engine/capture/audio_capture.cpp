@@ -384,8 +384,7 @@ void AudioCapture::Tell(Problem problem) const {
     case Problem::kNoSound:
       line =
           "glimmerix: no sound from the recording input for 10 s. To follow what the computer "
-          "plays, record the monitor of its output (README.md, \"Which sound Glimmerix "
-          "hears\").\n";
+          "plays, choose \"What this computer plays\" under \"Input\" in the tray menu.\n";
       break;
     case Problem::kSourceMissing:
       line =

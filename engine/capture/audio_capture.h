@@ -110,12 +110,7 @@ class AudioCapture : public Recording {
   // The problem as a short lower-case phrase ("" for kNone); static text.
   static std::string_view Phrase(Problem problem);
 
-  // What is recorded.
-  enum class InputKind {
-    kDefaultInput,          // the server's default source, followed when it changes (the default)
-    kDefaultOutputMonitor,  // the monitor of the server's default sink, followed when that changes
-    kNamedSource,           // one source by its pulse name (an empty name: the default input)
-  };
+  using InputKind = glimmerix::InputKind;  // recording.h
 
   // Which client library the open recording goes through.
   enum class Backend { kNone, kSoundServer, kPortAudio };
@@ -135,20 +130,20 @@ class AudioCapture : public Recording {
   // Any thread, at any time, also before Start(): records from the input chosen from now on. A
   // running recording moves to it within about kWatchInterval and the time the server takes to
   // open a stream; the same choice again changes nothing.
-  void ChooseInput(InputKind kind, std::string source_name = {});
+  void ChooseInput(InputKind kind, std::string source_name = {}) override;
   // Any thread: the sources the sound server lists (empty when none is known), in its order.
-  std::vector<RecordingSourceInfo> Sources() const;
+  std::vector<RecordingSourceInfo> Sources() const override;
   // Any thread: changes whenever Sources() or source_in_use() changes (a new list told, a source
   // come or gone, a description changed, a recording moved).
-  unsigned sources_generation() const {
+  unsigned sources_generation() const override {
     return sources_generation_.load(std::memory_order_acquire);
   }
   // Any thread: the pulse name of the source recorded from now; "" when nothing is recorded or
   // the recording goes through PortAudio.
-  std::string source_in_use() const;
+  std::string source_in_use() const override;
   // Any thread: the sound server answers the watch over its sources, so an input can be chosen;
   // false while there is none (and under the PortAudio fallback).
-  bool server_available() const { return server_available_.load(std::memory_order_acquire); }
+  bool server_available() const override { return server_available_.load(std::memory_order_acquire); }
 
   // Engine thread: takes in what the sound server has sent since the last call. Returns at once,
   // without collecting, while the background thread is opening or closing the recording.

@@ -19,18 +19,11 @@
 #include <vector>
 
 #include "engine/capture/pulse_event_loop.h"
+#include "engine/capture/recording.h"
 
 struct pa_context;
 
 namespace glimmerix {
-
-// One source the sound server lists.
-struct RecordingSourceInfo {
-  std::string name;         // the server's name for it, as pactl shows it
-  std::string description;  // the name shown to people
-  bool is_monitor = false;  // it records what a sink (an output) plays
-  bool operator==(const RecordingSourceInfo&) const = default;
-};
 
 class PulseSourceWatch {
  public:

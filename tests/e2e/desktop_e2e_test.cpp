@@ -241,7 +241,7 @@ TEST_F(Desktop, TheControllerDialogChoosesTheDeviceOrdersTheOutputsAndRunsTheLig
   ASSERT_NE(w, 0u) << run.Read("program.log");
   const Window icon = TrayIcon(w);
   ASSERT_NE(icon, 0u);
-  PickFromTrayMenu(icon, "Down Down Down Return");  // "Controller..."
+  PickFromTrayMenu(icon, "Down Down Down Down Return");  // "Controller..."
   Window dialog = 0;
   ASSERT_TRUE(WaitFor(
       [&] {

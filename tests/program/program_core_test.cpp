@@ -65,10 +65,21 @@ class FakeFrontEnd : public FrontEnd {
   void OpenViewer(Document d) override { journal_.Add("viewer " + std::to_string(int(d))); }
   void OpenControllerDialog() override { journal_.Add("controller dialog"); }
   void SetTrayToolTip(const std::string& text) override { journal_.Add("tip " + text); }
+  // "input: Default input*, What this computer plays" (* ticked, ~ greyed, | a separator before)
+  void ShowInputChoices(const std::vector<InputMenuEntry>& entries) override {
+    std::string line = "input:";
+    for (const InputMenuEntry& e : entries) {
+      line += (&e == &entries.front() ? " " : ", ") + std::string(e.separator_before ? "| " : "") +
+              e.text + (e.ticked ? "*" : "") + (e.enabled ? "" : "~");
+    }
+    journal_.Add(line);
+    shown_inputs = entries;
+  }
   void Quit() override { journal_.Add("quit"); }
 
   bool desktop = true;
   bool tray_shows = true;
+  std::vector<InputMenuEntry> shown_inputs;
 
  private:
   Journal& journal_;
@@ -110,6 +121,7 @@ class FakeLockStates : public LockKeyStates {
   Journal& journal_;
 };
 
+// A sound server's sources as the test sets them; the choice is journalled.
 class FakeRecording : public Recording {
  public:
   explicit FakeRecording(Journal& journal) : journal_(journal) {}
@@ -117,9 +129,35 @@ class FakeRecording : public Recording {
   void Stop() override {}
   std::string problem() const override { return {}; }
   void Fetch(float* fft) override { std::fill(fft, fft + kSpectrumBins, 0.0f); }
+  void ChooseInput(InputKind kind, std::string name) override {
+    journal_.Add("record from " + std::string(kind == InputKind::kDefaultInput ? "default input"
+                                              : kind == InputKind::kDefaultOutputMonitor
+                                                  ? "default output's monitor"
+                                                  : name));
+  }
+  std::vector<RecordingSourceInfo> Sources() const override {
+    std::lock_guard lock(mutex_);
+    return sources_;
+  }
+  unsigned sources_generation() const override { return generation_.load(); }
+  std::string source_in_use() const override { return {}; }
+  bool server_available() const override { return server_.load(); }
+
+  void SetSources(bool server, std::vector<RecordingSourceInfo> sources) {
+    {
+      std::lock_guard lock(mutex_);
+      sources_ = std::move(sources);
+    }
+    server_ = server;
+    ++generation_;
+  }
 
  private:
   Journal& journal_;
+  mutable std::mutex mutex_;  // guards sources_
+  std::vector<RecordingSourceInfo> sources_;
+  std::atomic<bool> server_{false};
+  std::atomic<unsigned> generation_{0};
 };
 
 struct NoLamps : KeyboardLamps {
@@ -148,9 +186,11 @@ class ProgramCoreTest : public ::testing::Test {
     outputs.lock_states = std::make_unique<FakeLockStates>(journal);
     outputs.lamps = std::make_unique<NoLamps>();
     outputs.hot_keys = std::make_unique<NoKeys>();
-    core = std::make_unique<ProgramCore>(
-        folder.path(), front_end, FrontEndLinks{}, std::move(outputs),
-        std::make_unique<FakeRecording>(journal), std::make_unique<FirstNumber>(), folder.path());
+    auto fake_recording = std::make_unique<FakeRecording>(journal);
+    recording = fake_recording.get();
+    core = std::make_unique<ProgramCore>(folder.path(), front_end, FrontEndLinks{},
+                                         std::move(outputs), std::move(fake_recording),
+                                         std::make_unique<FirstNumber>(), folder.path());
   }
   // Waits up to 5 s for the controller's node n to have received the report 0, command, with the
   // front-end's timer ticking meanwhile, faster than its 500 ms (on a loaded machine a first write
@@ -187,6 +227,7 @@ class ProgramCoreTest : public ::testing::Test {
   FakeHidTree tree;
   Journal journal;
   FakeFrontEnd front_end{journal};
+  FakeRecording* recording = nullptr;  // owned by core
   std::unique_ptr<ProgramCore> core;
 };
 
@@ -204,7 +245,9 @@ TEST_F(ProgramCoreTest, StartsInOrderFromTheSavedSettingsAndThePresetInForce) {
                                              "window at 120,80",
                                              "mode 2",
                                              "save lock states",
+                                             "record from default input",
                                              "record",
+                                             "input: Default input*~",
                                              "timer 500",
                                              "tip Glimmerix - Auto - USBON",
                                              "hide"};
@@ -432,6 +475,66 @@ TEST_F(ProgramCoreTest, ControllerComingsAndGoingsShowAndReturningOneGetsItsSett
   EXPECT_EQ(controls.status_tooltip().rfind("cannot open " + tree.NodePath(1).string(), 0), 0u)
       << controls.status_tooltip();
   core->ExitCommand();
+}
+
+TEST_F(ProgramCoreTest, TheInputChoiceIsSavedFollowedAndASavedSourceMissingAtStartWaits) {
+  WriteFile("setting.dat", "Input = usb_mic\r\n");
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  EXPECT_TRUE(journal.Has("record from usb_mic"));
+  EXPECT_EQ(front_end.shown_inputs.size(), 1u) << "no server yet: only the default, greyed";
+  EXPECT_FALSE(front_end.shown_inputs[0].enabled);
+  EXPECT_FALSE(front_end.shown_inputs[0].tooltip.empty());
+  core->InputChosen(1);  // not offered: nothing happens
+  EXPECT_EQ(ReadSetting("Input"), "usb_mic");
+
+  // The server lists its sources without the saved one: the default input meanwhile.
+  const RecordingSourceInfo monitor{"a.monitor", "Monitor of A", true};
+  const RecordingSourceInfo mic{"mic", "Microphone", false};
+  const RecordingSourceInfo usb_mic{"usb_mic", "", false};
+  journal.Clear();
+  recording->SetSources(true, {monitor, mic});
+  core->TimerTick();
+  EXPECT_EQ(journal.lines(),
+            (std::vector<std::string>{"record from default input",
+                                      "input: Default input*, What this computer plays, | Monitor "
+                                      "of A, Microphone"}));
+  core->TimerTick();  // nothing changed: the menu stays as it is
+  EXPECT_EQ(journal.lines().size(), 2u);
+  recording->SetSources(true, {monitor, mic, usb_mic});
+  core->TimerTick();
+  EXPECT_EQ(journal.lines()[2], "record from usb_mic");
+  EXPECT_EQ(journal.lines()[3],
+            "input: Default input, What this computer plays, | Monitor of A, Microphone, usb_mic*");
+
+  // Chosen in the menu: recorded and saved at once.
+  core->InputChosen(1);
+  EXPECT_EQ(journal.lines()[4], "record from default output's monitor");
+  EXPECT_EQ(ReadSetting("Input"), "@DEFAULT_MONITOR@");
+  core->InputChosen(3);
+  EXPECT_EQ(ReadSetting("Input"), "mic");
+  // A chosen source going away while the program runs stays chosen (silence until it returns).
+  journal.Clear();
+  recording->SetSources(true, {monitor, usb_mic});
+  core->TimerTick();
+  recording->SetSources(true, {monitor, mic, usb_mic});
+  core->TimerTick();
+  EXPECT_EQ(journal.lines(),
+            (std::vector<std::string>{
+                "input: Default input, What this computer plays, | Monitor of A, usb_mic",
+                "input: Default input, What this computer plays, | Monitor of A, Microphone*, "
+                "usb_mic"}));
+  core->InputChosen(0);
+  EXPECT_EQ(ReadSetting("Input"), "@DEFAULT_SOURCE@");
+  core->ExitCommand();
+
+  // The next start takes the saved choice.
+  core.reset();
+  journal.Clear();
+  WriteFile("setting.dat", "Input = @DEFAULT_MONITOR@\r\n");
+  MakeCore();
+  ASSERT_TRUE(core->Start());
+  EXPECT_TRUE(journal.Has("record from default output's monitor"));
 }
 
 }  // namespace

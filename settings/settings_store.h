@@ -120,7 +120,7 @@ class SettingsStore {
   // that exists but cannot be read (no permission, not a regular file, larger than kMaxFileBytes,
   // UTF-16 by its byte-order mark FF FE or FE FF) gives false and is never written. A file reached
   // through a symbolic link of another user's is read but never written. A name holding "/" or
-  // NUL names no file: false, and writes go nowhere.
+  // NUL (on Windows also "\" or ":") names no file: false, and writes go nowhere.
   bool Open(const std::string& file_name);
 
   std::string ReadText(std::string_view key, std::string_view default_text);

@@ -145,19 +145,15 @@ bool ReplaceFileContents(const std::string& target, std::string_view bytes) {
   ok = ok && FlushFileBuffers(file.get());
   file.reset();
   const std::wstring wide_temp = WideFromAnsi(temp);
-  // The new file keeps the old one's hidden and system marks (ReplaceFileW does that on Windows
-  // itself, not everywhere else: Wine's does not).
+  // The new file keeps the old one's hidden and system marks. (Not through ReplaceFileW: Wine's
+  // leaves a backup file of its own behind when the old file cannot be replaced.)
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (ok && exists && (attributes & kKept) != 0) {
     ok = SetFileAttributesW(wide_temp.c_str(), attributes & kKept);
   }
-  // Over an existing file ReplaceFileW keeps its attributes and security (as the Linux side keeps
-  // the permission bits); a new file is moved into place.
-  ok = ok && (exists ? ReplaceFileW(wide_target.c_str(), wide_temp.c_str(), nullptr,
-                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                     : MoveFileExW(wide_temp.c_str(), wide_target.c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  ok = ok && MoveFileExW(wide_temp.c_str(), wide_target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) {
     DeleteFileW(wide_temp.c_str());
     return false;

@@ -69,6 +69,22 @@ TEST_F(WindowsSettingsFile, FileThatCannotBeReadIsNeverOverwritten) {
   EXPECT_EQ(folder.Count(), 1);
 }
 
+// Another program reading the file and letting others read and write, but not replace it: the
+// save fails and leaves neither a changed file nor its temporary file.
+TEST_F(WindowsSettingsFile, FileHeldOpenWithoutDeleteSharingKeepsItsContent) {
+  folder.Put("setting.dat", "fr1 = 3\r\n");
+  const HANDLE holder =
+      CreateFileW(Wide("setting.dat").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(store.Open("setting.dat"));
+  store.WriteNumber("fr1", 9);
+  EXPECT_FALSE(store.Close());
+  CloseHandle(holder);
+  EXPECT_EQ(folder.Take("setting.dat"), "fr1 = 3\r\n");
+  EXPECT_EQ(folder.Count(), 1);
+}
+
 TEST_F(WindowsSettingsFile, NamesWithBackslashOrColonNameNoFile) {
   std::filesystem::create_directory(folder / "sub");
   for (const char* name : {"sub\\setting.dat", "..\\setting.dat", "C:setting.dat", "x:stream"}) {

@@ -4,6 +4,11 @@
 # Usage: cross_build_test.sh LINUX_REPLAY SPECTRA_GEN WINDOWS_REPLAY_EXE WINE_RUN WINE_PREFIX
 set -euo pipefail
 linux_replay=$1 spectra_gen=$2 windows_replay=$3 wine_run=$4 prefix=$5
+if [ ! -f "$windows_replay" ]; then
+  echo "no $windows_replay: build the Windows target first (make windows), or configure this" \
+    "build without GLIMMERIX_WINDOWS_BUILD"
+  exit 1
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -1,11 +1,15 @@
 # The two commands of the README:
 #   make run    installs what is missing, builds the program and starts it
 #   make test   installs what is missing, builds everything and passes every test
+# and for Windows, cross-built with MinGW-w64 (cmake/mingw-w64-x86_64.cmake):
+#   make windows        builds the Windows libraries, tools and tests in $(WINDOWS_BUILD)
+#   make test-windows   runs them under Wine, then compares the replay tool with the Linux one
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test clean
+.PHONY: deps configure build run test clean windows test-windows
 
 deps:
 	@bash scripts/install-deps
@@ -27,5 +31,19 @@ run: configure
 test: build
 	@bash scripts/with-test-services ctest --test-dir $(BUILD) --output-on-failure -j 2
 
+windows:
+	@bash scripts/install-deps --windows
+	@cmake -S . -B $(WINDOWS_BUILD) --toolchain cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERIX_WERROR=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The Windows unit tests under Wine, then the replay tools of both builds over the same input
+# (the Linux one is built in $(BUILD) when missing).
+test-windows: windows configure
+	@ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j 2
+	@cmake -S . -B $(BUILD) -DGLIMMERIX_WINDOWS_BUILD=$(abspath $(WINDOWS_BUILD)) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target glimmerix-replay glimmerix-spectra-gen
+	@ctest --test-dir $(BUILD) -R replay_cross_build --output-on-failure
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)

@@ -1,10 +1,8 @@
 #include "presets/presets.h"
 
-#include <dirent.h>
-
 #include <algorithm>
-#include <memory>
 
+#include "settings/file_access.h"
 #include "settings/settings_store.h"
 
 namespace glimmerix {
@@ -29,18 +27,12 @@ bool IsBandLevelMode(int mode) {
 }  // namespace
 
 bool IsPresetFileName(const std::string& name) {
-  return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+  return files::IsPlainFileName(name + kPatternExtension);
 }
 
 std::vector<std::string> ListPatternFiles(const std::string& folder) {
-  std::vector<std::string> names;
-  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()),
-                                                closedir);
-  if (!dir) return names;
-  while (const dirent* entry = readdir(dir.get())) {
-    std::string name = entry->d_name;
-    if (EndsWithPatt(name)) names.push_back(std::move(name));
-  }
+  std::vector<std::string> names = files::FolderEntryNames(folder);
+  std::erase_if(names, [](const std::string& name) { return !EndsWithPatt(name); });
   // Byte order of the upper-cased names, as a case-blind listing would give them; ties (names
   // differing only in letter case) by their own bytes, so the order is always the same.
   std::vector<std::pair<std::string, std::string>> keyed;

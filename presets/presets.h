@@ -22,7 +22,8 @@ namespace glimmerix {
 inline constexpr const char* kSettingsFile = "setting.dat";
 inline constexpr const char* kPatternExtension = ".patt";
 
-// True when name + ".patt" names a file in the folder (no "/" and no NUL in it).
+// True when name + ".patt" names a file in the folder (no NUL and no path separator in it:
+// "/", and on Windows also "\" and ":").
 bool IsPresetFileName(const std::string& name);
 
 // The pattern files of a folder in list order: names ending in ".patt" in any letter case

@@ -1,10 +1,5 @@
 #include "settings/settings_store.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -16,11 +11,16 @@
 #include <mutex>
 #include <set>
 
+#include "settings/file_access.h"
+
 namespace glimmerix {
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kBlanks = " \t";
+// The temporary name of a save: kTempPrefix + PROCESS-COUNTER-STAMP + kTempSuffix.
+constexpr std::string_view kTempPrefix = ".glimmerix-";
+constexpr std::string_view kTempSuffix = ".tmp";
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -50,140 +50,6 @@ int DigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return 99;
-}
-
-bool ValidFileName(const std::string& name) {
-  return !name.empty() && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {};
-  return path.substr(0, slash + 1);  // keeps the separator; "/" for the root
-}
-
-// Follows a chain of symbolic links to the file they finally name (which may not exist yet).
-// False when a link on the way belongs to somebody other than the effective user or root: such
-// a link may have been planted to make us overwrite a file of the user's.
-bool ResolveOwnLinks(std::string path, std::string& resolved) {
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    if (st.st_uid != geteuid() && st.st_uid != 0) return false;
-    std::string target(PATH_MAX, '\0');
-    const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) break;
-    target.resize(static_cast<std::size_t>(n));
-    path = target.front() == '/' ? target : DirectoryOf(path) + target;
-  }
-  resolved = std::move(path);
-  return true;
-}
-
-// Says text on stderr, once per process.
-void SayOnce(const std::string& text) {
-  static std::mutex mutex;
-  static std::set<std::string> said;  // guarded by mutex: every text already said
-  {
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (!said.insert(text).second) return;
-  }
-  std::fprintf(stderr, "Glimmerix: %s\n", text.c_str());
-}
-
-// "." + kTempPrefix + PID-N-S + kTempSuffix: the temporary name of a save.
-constexpr std::string_view kTempPrefix = ".glimmerix-";
-constexpr std::string_view kTempSuffix = ".tmp";
-
-// The process id in a save's temporary name, or 0 when the name is not one.
-pid_t TempFileProcess(std::string_view name) {
-  if (!name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) return 0;
-  name.remove_prefix(kTempPrefix.size());
-  name.remove_suffix(kTempSuffix.size());
-  long long pid = 0;
-  int field = 0;
-  std::size_t digits = 0;
-  for (const char c : name) {
-    if (c == '-') {
-      if (digits == 0 || ++field > 2) return 0;
-      digits = 0;
-    } else if (c >= '0' && c <= '9' && digits < 19) {
-      if (field == 0) pid = pid * 10 + (c - '0');
-      ++digits;
-    } else {
-      return 0;
-    }
-  }
-  if (field != 2 || digits == 0 || pid <= 0 || pid > INT_MAX) return 0;
-  return static_cast<pid_t>(pid);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Writes bytes to a fresh file in the folder of target and renames it over target.
-bool ReplaceFile(const std::string& target, std::string_view bytes) {
-  struct stat old_stat;
-  bool exists = false;
-  // No link may stand where the resolved name was: one that appeared since is not followed.
-  const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
-  if (probe >= 0) {
-    exists = fstat(probe, &old_stat) == 0;
-    close(probe);
-    if (!exists || !S_ISREG(old_stat.st_mode)) return false;
-  } else if (errno != ENOENT) {
-    return false;  // read-only, locked away or otherwise not ours to change
-  }
-
-  static std::atomic<unsigned> counter{0};
-  const std::string folder = DirectoryOf(target);
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    const auto stamp = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    // Hidden and ending in ".tmp", so it is never taken for a pattern file.
-    temp = folder + std::string(kTempPrefix) + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1)) + "-" + std::to_string(stamp % 1000000) +
-           std::string(kTempSuffix);
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-              exists ? 0600 : 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-
-  bool ok = true;
-  if (exists) {
-    if (old_stat.st_uid != geteuid() || old_stat.st_gid != getegid()) {
-      // Only a privileged process may give the file back to its owner; failing that it
-      // still keeps its permission bits.
-      if (fchown(fd, old_stat.st_uid, old_stat.st_gid) != 0) errno = 0;
-    }
-    ok = fchmod(fd, old_stat.st_mode & 07777) == 0;
-  }
-  ok = ok && WriteAll(fd, bytes) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(temp.c_str());
-    return false;
-  }
-  const int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return true;
 }
 
 }  // namespace
@@ -464,38 +330,20 @@ SettingsStore::~SettingsStore() {
 
 bool SettingsStore::Open(const std::string& file_name) {
   Close();
-  if (!ValidFileName(file_name)) return false;
+  if (!files::IsPlainFileName(file_name)) return false;
   name_ = file_name;
   const std::string path = Path();
 
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    writable_ = errno == ENOENT;  // a missing file is created by the first save
+  std::string bytes;
+  const files::ReadResult read = files::ReadWholeFile(path, kMaxFileBytes, bytes);
+  if (read != files::ReadResult::kRead) {
+    // A missing file is created by the first save; what we could not read we must not replace.
+    writable_ = read == files::ReadResult::kMissing;
     return false;
   }
-  struct stat st;
-  std::string bytes;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<std::size_t>(st.st_size) <= kMaxFileBytes;
-  if (ok) bytes.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[65536];
-  while (ok) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-    } else if (bytes.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
-      ok = false;
-    } else {
-      bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  close(fd);
-  if (!ok) return false;  // writable_ stays false: what we could not read we must not replace
   if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
     // Read byte by byte it would be rewritten as a mix of two encodings.
-    SayOnce(path + " is a UTF-16 file, which cannot be read; it is left as it is.");
+    files::SayOnce(path + " is a UTF-16 file, which cannot be read; it is left as it is.");
     return false;
   }
   document_ = SettingsDocument::Parse(std::move(bytes));
@@ -531,48 +379,65 @@ bool SettingsStore::Close() {
 }
 
 std::string SettingsStore::Path() const {
-  return folder_.empty() ? name_ : folder_ + "/" + name_;
+  return files::PathIn(folder_, name_);
 }
 
 bool SettingsStore::Save() {
   const std::string path = Path();
   std::string target;
-  if (!ResolveOwnLinks(path, target)) {
-    SayOnce(path +
-            " is reached through a symbolic link of another user's, so it is not written;"
-            " the changes are not saved.");
+  if (!files::ResolveSaveTarget(path, target)) {
+    files::SayOnce(path +
+                   " is reached through a symbolic link of another user's, so it is not written;"
+                   " the changes are not saved.");
     return false;
   }
   if (const std::size_t size = document_.SerializedSize(); size > kMaxFileBytes) {
-    SayOnce(path + " would grow to " + std::to_string(size) + " bytes, more than the " +
-            std::to_string(kMaxFileBytes) +
-            " that can be read back; it is left as it is and the changes are not saved.");
+    files::SayOnce(path + " would grow to " + std::to_string(size) + " bytes, more than the " +
+                   std::to_string(kMaxFileBytes) +
+                   " that can be read back; it is left as it is and the changes are not saved.");
     return false;
   }
-  return ReplaceFile(target, document_.Serialize());
+  return files::ReplaceFileContents(target, document_.Serialize());
 }
 
-int RemoveStaleSaveFiles(const std::string& folder) {
-  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()),
-                                                closedir);
-  if (!dir) return 0;
-  int removed = 0;
-  while (const dirent* entry = readdir(dir.get())) {
-    const pid_t pid = TempFileProcess(entry->d_name);
-    if (pid == 0 || pid == getpid()) continue;
-    struct stat st;
-    if (fstatat(dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-      continue;
+namespace files {
+
+std::string SaveFileName(std::uint64_t process, unsigned counter, std::uint64_t stamp) {
+  return std::string(kTempPrefix) + std::to_string(process) + "-" + std::to_string(counter) + "-" +
+         std::to_string(stamp) + std::string(kTempSuffix);
+}
+
+std::uint64_t SaveFileProcess(std::string_view name) {
+  if (!name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) return 0;
+  name.remove_prefix(kTempPrefix.size());
+  name.remove_suffix(kTempSuffix.size());
+  std::uint64_t pid = 0;
+  int field = 0;
+  std::size_t digits = 0;
+  for (const char c : name) {
+    if (c == '-') {
+      if (digits == 0 || ++field > 2) return 0;
+      digits = 0;
+    } else if (c >= '0' && c <= '9' && digits < 19) {
+      if (field == 0) pid = pid * 10 + static_cast<std::uint64_t>(c - '0');
+      ++digits;
+    } else {
+      return 0;
     }
-    if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process may still be saving
-    if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0) ++removed;
   }
-  return removed;
+  if (field != 2 || digits == 0 || pid > INT_MAX) return 0;
+  return pid;
 }
 
-void IgnoreFileSizeSignal() {
-  std::signal(SIGXFSZ, SIG_IGN);
+void SayOnce(const std::string& text) {
+  static std::mutex mutex;
+  static std::set<std::string> said;  // guarded by mutex: every text already said
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!said.insert(text).second) return;
+  }
+  std::fprintf(stderr, "Glimmerix: %s\n", text.c_str());
 }
 
+}  // namespace files
 }  // namespace glimmerix

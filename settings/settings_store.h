@@ -19,6 +19,12 @@
 // reads, is never changed; when any step of a write fails the old file stays byte for byte as it
 // was. A UTF-16 file, a link of another user's and a save refused for its size are said on
 // stderr, once per file and cause in a process; other refusals stay silent.
+//
+// On Windows (settings/windows_files.cpp) file names are bytes in the system's ANSI code page;
+// the temporary file is flushed with FlushFileBuffers and moved over the old one with MoveFileExW
+// (replace existing, write through), taking the old file's hidden and system marks. A file marked
+// read-only, or held by another program that does not share it for reading (Open) or for
+// replacing (Close), is left as it is. There are no links to follow.
 #pragma once
 
 #include <cstdint>
@@ -120,7 +126,7 @@ class SettingsStore {
   // that exists but cannot be read (no permission, not a regular file, larger than kMaxFileBytes,
   // UTF-16 by its byte-order mark FF FE or FE FF) gives false and is never written. A file reached
   // through a symbolic link of another user's is read but never written. A name holding "/" or
-  // NUL names no file: false, and writes go nowhere.
+  // NUL (on Windows also "\" or ":") names no file: false, and writes go nowhere.
   bool Open(const std::string& file_name);
 
   std::string ReadText(std::string_view key, std::string_view default_text);
@@ -152,12 +158,14 @@ class SettingsStore {
 
 // Removes the temporary files that saves into folder (empty: the current folder) left behind
 // when the process was killed in the middle: hidden files named as the store names them, regular
-// files owned by the effective user, made by a process that no longer runs. Anything else is left
-// alone. Returns how many were removed. Call once at start-up, before any save.
+// files owned by the effective user (on Windows: regular files not marked read-only), made by a
+// process that no longer runs. Anything else is left alone. Returns how many were removed. Call
+// once at start-up, before any save.
 int RemoveStaleSaveFiles(const std::string& folder);
 
 // Has the process ignore SIGXFSZ, so that a file-size limit makes a write fail (and the old file
-// stay) instead of ending the program. main() calls it once, before any file is written.
+// stay) instead of ending the program. main() calls it once, before any file is written. Windows
+// has no such signal: there it does nothing.
 void IgnoreFileSizeSignal();
 
 }  // namespace glimmerix

@@ -1,5 +1,5 @@
-// Files the store must leave alone, what it says about them, huge files, and the temporary files
-// a killed save leaves behind.
+// Huge files read in a child process, links of other users, and the temporary files a killed save
+// leaves behind (POSIX: fork, rlimits, file owners).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,83 +13,14 @@
 #include <fstream>
 
 #include "settings/settings_store.h"
-#include "tests/support/temp_folder.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define GLIMMERIX_SANITIZED 1
-#else
-#define GLIMMERIX_SANITIZED 0
-#endif
-
-// The 64 MB cases are single-threaded: nothing for the thread sanitizer to see, and minutes
-// under it.
-#if defined(__SANITIZE_THREAD__)
-#define SKIP_HUGE_FILES_UNDER_THREAD_SANITIZER() \
-  GTEST_SKIP() << "64 MB files, one thread: skipped under the thread sanitizer"
-#else
-#define SKIP_HUGE_FILES_UNDER_THREAD_SANITIZER() (void)0
-#endif
+#include "tests/settings/safe_save_fixture.h"
 
 namespace glimmerix {
 namespace {
 
-using testing::TempFolder;
+using testing::SafeSave;
+using testing::WriteRepeated;
 using namespace std::string_literals;
-
-// Writes count copies of line to path without holding them all in memory.
-void WriteRepeated(const std::string& path, const std::string& line, std::size_t count) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(out, nullptr);
-  std::string block;
-  for (int i = 0; i < 4096; ++i) block += line;
-  for (std::size_t done = 0; done < count;) {
-    const std::size_t lines = std::min<std::size_t>(4096, count - done);
-    ASSERT_EQ(std::fwrite(block.data(), line.size(), lines, out), lines);
-    done += lines;
-  }
-  ASSERT_EQ(std::fclose(out), 0);
-}
-
-class SafeSave : public ::testing::Test {
- protected:
-  // Opens name, writes one key and closes; returns Close's result and what went to stderr.
-  std::pair<bool, std::string> WriteOneKey(const std::string& name) {
-    ::testing::internal::CaptureStderr();
-    SettingsStore store(folder.path());
-    store.Open(name);
-    store.WriteNumber("fr1", 9);
-    const bool saved = store.Close();
-    return {saved, ::testing::internal::GetCapturedStderr()};
-  }
-  TempFolder folder;
-};
-
-// A file whose rewritten form would pass the cap stays as it was: written, the next start would
-// refuse it and lose every setting in it.
-TEST_F(SafeSave, SaveThatWouldPassTheReadCapIsRefused) {
-  SKIP_HUGE_FILES_UNDER_THREAD_SANITIZER();
-  // Exactly at the cap; each line grows by two bytes when written (LF to CR LF, ";" to "; ").
-  const std::string comment = ";" + std::string(4094, 'c') + "\n";
-  const std::size_t lines = SettingsStore::kMaxFileBytes / comment.size();
-  WriteRepeated(folder / "setting.dat", comment, lines);
-  const auto [saved, said] = WriteOneKey("setting.dat");
-  EXPECT_FALSE(saved);
-  EXPECT_NE(said.find("setting.dat would grow to"), std::string::npos) << said;
-  EXPECT_EQ(std::filesystem::file_size(folder / "setting.dat"), SettingsStore::kMaxFileBytes);
-  std::ifstream kept(folder / "setting.dat", std::ios::binary);
-  std::string head(2 * comment.size(), '\0');
-  kept.read(head.data(), static_cast<std::streamsize>(head.size()));
-  EXPECT_EQ(head, comment + comment);
-  EXPECT_EQ(folder.Count(), 1);  // no temporary file left
-
-  // Just under the cap the file is written, and reads back.
-  const std::string line = "k = " + std::string(4090, 'v') + "\r\n";
-  WriteRepeated(folder / "setting.dat", line, SettingsStore::kMaxFileBytes / line.size() - 1);
-  EXPECT_TRUE(WriteOneKey("setting.dat").first);
-  SettingsStore store(folder.path());
-  ASSERT_TRUE(store.Open("setting.dat"));
-  EXPECT_EQ(store.ReadNumber("fr1"), 9);
-}
 
 // A file at the cap made of the shortest lines is loaded in linear time, in memory a small
 // multiple of its size, and a lookup in it still finds its one key.
@@ -128,22 +59,6 @@ TEST_F(SafeSave, HugeFilesLoadInLittleTimeAndMemory) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not read, 2: too slow, 3: too much memory";
   }
-}
-
-TEST_F(SafeSave, Utf16FilesAreNeitherReadNorRewritten) {
-  for (const std::string& mark : {"\xFF\xFE"s, "\xFE\xFF"s}) {
-    const std::string name = mark[0] == '\xFF' ? "le.dat" : "be.dat";
-    const std::string old = mark + "f\0r\0"s + "1\0=\0"s + "5\0\r\0\n\0"s;
-    folder.Put(name, old);
-    const auto [saved, said] = WriteOneKey(name);
-    EXPECT_FALSE(saved);
-    EXPECT_NE(said.find(name + " is a UTF-16 file"), std::string::npos) << said;
-    EXPECT_EQ(WriteOneKey(name).second, "");  // said once
-    SettingsStore store(folder.path());
-    EXPECT_FALSE(store.Open(name));
-    EXPECT_EQ(folder.Take(name), old);
-  }
-  EXPECT_EQ(folder.Count(), 2);
 }
 
 // A link of another user's is not followed for a save; the user's own links and root's are.

@@ -5,19 +5,24 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
-
-#include <stdlib.h>
 
 namespace glimmerix::testing {
 
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "glimmerix-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // A fresh name is one create_directory makes (it fails on any name that exists).
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate =
+          std::filesystem::temp_directory_path() / ("glimmerix-" + std::to_string(entropy()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+    }
+    if (path_.empty()) throw std::runtime_error("no fresh temporary folder could be made");
   }
   ~TempFolder() {
     std::error_code ignored;

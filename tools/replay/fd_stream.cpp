@@ -1,6 +1,5 @@
 #include "tools/replay/fd_stream.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,10 +7,12 @@
 #include <ios>
 #include <system_error>
 
+#include "tools/replay/raw_files.h"
+
 namespace glimmerix {
 
 FdInBuf::FdInBuf(const std::string& path) : FdBufBase(path), owned_(true) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = OpenRawForReading(path);
   if (fd_ < 0) error_ = errno;
 }
 

@@ -1,6 +1,5 @@
 #include "tools/replay/light_png.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -9,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+
+#include "tools/replay/raw_files.h"
 
 namespace glimmerix {
 namespace {
@@ -72,8 +73,7 @@ std::string Chunk(const char* type, const unsigned char* data, std::size_t size)
 // A file written with write(), keeping the error number of the first failure.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path)
-      : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+  explicit OutputFile(const std::string& path) : fd_(CreateRawForWriting(path)) {
     if (fd_ < 0) error_ = errno;
   }
   ~OutputFile() { Close(); }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <span>
 
@@ -17,7 +18,7 @@
 #include "program/startup.h"
 #include "tools/replay/fd_stream.h"
 #include "tools/replay/light_png.h"
-#include "tools/replay/sound_file.h"
+#include "tools/replay/sound_input.h"
 
 namespace glimmerix {
 namespace {
@@ -126,8 +127,8 @@ void WriteArray(std::ostream& out, const Range& range, Fn write) {
 
 }  // namespace
 
-const char kReplayUsage[] =
-    R"(Usage: glimmerix-replay --spectra FILE [options]
+std::string ReplayUsage() {
+  return R"(Usage: glimmerix-replay --spectra FILE [options]
        glimmerix-replay --wav FILE [--png PICTURE] [options]
 Runs the Glimmerix light-music engine over recorded sound, as the program would, and prints one
 JSON line per 50 ms pass: the gain K, the band values Z, the lamps, the USB channel states, the
@@ -136,9 +137,8 @@ the Level and AGC copies.
 
   --spectra FILE   raw little-endian float32, 2048 values per pass, passes back to back;
                    "-" reads standard input
-  --wav FILE       a sound file (WAV, FLAC, Ogg, MP3 where libsndfile has it) analysed exactly
-                   as the live capture would hear it, one pass per 50 ms of sound
-  --png PICTURE    also draw the light show as a PNG: a pixel column per pass, a band of rows
+)" + std::string(kWavOptionUsage) +
+         R"(  --png PICTURE    also draw the light show as a PNG: a pixel column per pass, a band of rows
                    per channel (lamp red when lit, band value in green), channel numbers on the
                    left, time along the bottom (a tick every second)
   --quiet          print no pass lines (with --png: only the picture)
@@ -160,6 +160,7 @@ Exit codes:
   2  bad usage, or the input could not be read (missing, unreadable or cut-off file, a folder,
      standard input closed)
 )";
+}
 
 bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& options,
                      std::string& error) {
@@ -289,14 +290,14 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   ReplayOptions options;
   std::string error;
   if (args.empty()) {
-    err << kReplayUsage;
+    err << ReplayUsage();
     return kInputFailed;
   }
   if (!ParseReplayArgs(args, options, error)) {
     return fail(kInputFailed, error + " (--help shows the usage)");
   }
   if (options.help) {
-    out << kReplayUsage;
+    out << ReplayUsage();
     out.flush();
     return out ? 0 : output_failed();
   }
@@ -304,10 +305,14 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   std::optional<FdInBuf> spectra_file;
   std::istream spectra_in(nullptr);
   std::istream* input = &in;
-  SoundFileSpectra sound_spectra;
+  std::unique_ptr<SoundFileInput> sound_spectra;
   const bool from_sound = !options.wav_path.empty();
   if (from_sound) {
-    if (!sound_spectra.Open(options.wav_path, error)) return fail(kInputFailed, error);
+    sound_spectra = MakeSoundFileInput();
+    if (!sound_spectra) {
+      return fail(kInputFailed, "--wav: this build reads no sound files (--help says more)");
+    }
+    if (!sound_spectra->Open(options.wav_path, error)) return fail(kInputFailed, error);
   } else if (options.spectra_path != "-") {
     spectra_file.emplace(options.spectra_path);
     if (spectra_file->error() != 0) {
@@ -342,7 +347,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   StreamSpectra spectra(*input);
   LightPicture picture;
   EnginePorts ports;
-  ports.spectrum = from_sound ? static_cast<SpectrumSource*>(&sound_spectra) : &spectra;
+  ports.spectrum = from_sound ? static_cast<SpectrumSource*>(sound_spectra.get()) : &spectra;
   ports.usb = &usb;
   ports.lpt = &lpt;
   ports.random = &random;
@@ -350,12 +355,12 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
 
   for (long long pass = 0; !options.passes || pass < *options.passes; ++pass) {
     if (from_sound) {
-      const SoundFileSpectra::Step step = sound_spectra.Next(error);
-      if (step == SoundFileSpectra::Step::kError) {
+      const SoundFileInput::Step step = sound_spectra->Next(error);
+      if (step == SoundFileInput::Step::kError) {
         out.flush();
         return fail(kInputFailed, error + " (in pass " + std::to_string(pass) + ")");
       }
-      if (step == SoundFileSpectra::Step::kEnd) break;
+      if (step == SoundFileInput::Step::kEnd) break;
     } else if (!spectra.Next()) {
       if (spectra.failed()) {
         out.flush();

@@ -1,5 +1,5 @@
 // glimmerix-replay: the engine run headless over recorded spectra or a sound file, one JSON line
-// per pass. kReplayUsage is the command line (printed by --help); the exit codes:
+// per pass. ReplayUsage() is the command line (printed by --help); the exit codes:
 //   0 success, 1 the output (standard output, the picture) could not be written,
 //   2 bad usage, or the input could not be read (message on stderr).
 // A --wav file is read block by block: memory does not grow with the file's length, and with
@@ -22,7 +22,7 @@ struct ReplayOptions {
   std::string wav_path;      // --wav instead of --spectra
   std::string png_path;      // --png: empty for no picture
   bool quiet = false;        // --quiet: no pass lines
-  bool help = false;         // --help: print kReplayUsage, nothing else
+  bool help = false;         // --help: print ReplayUsage(), nothing else
   std::optional<long long> passes;
   std::uint32_t seed = 1;
   std::optional<std::string> settings_dir;  // --settings: applied before the settings below
@@ -30,7 +30,8 @@ struct ReplayOptions {
   std::vector<std::function<void(ControlTable&, EngineShared&)>> settings;
 };
 
-extern const char kReplayUsage[];
+// The usage text of this build (--help).
+std::string ReplayUsage();
 
 // Parses the command line; on error returns false with a message in error.
 bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& options,

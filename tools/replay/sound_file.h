@@ -12,6 +12,7 @@
 
 #include "engine/capture/live_spectrum.h"
 #include "engine/ports.h"
+#include "tools/replay/sound_input.h"
 
 namespace glimmerix {
 
@@ -48,16 +49,13 @@ class SoundFileReader {
 // The recording replayed pass by pass through the live capture's own fetch: pass k (from 0) sees
 // the 4096 samples that end at sample floor((k + 1) * 1102.5), zeros before the file's start,
 // and there are as many passes as whole 50 ms steps in the file.
-class SoundFileSpectra : public SpectrumSource {
+class SoundFileSpectra : public SoundFileInput {
  public:
   SoundFileSpectra();
-  // On failure returns false with a message in error.
-  bool Open(const std::string& path, std::string& error) { return reader_.Open(path, error); }
-
-  enum class Step { kPass, kEnd, kError };
-  // Reads as far as the next pass needs and moves to it: kEnd after the last whole pass, kError
-  // (with a message in error) when the file cannot be read on.
-  Step Next(std::string& error);
+  bool Open(const std::string& path, std::string& error) override {
+    return reader_.Open(path, error);
+  }
+  Step Next(std::string& error) override;
   void Fetch(float* fft) override;
 
  private:

@@ -143,7 +143,9 @@ class AudioCapture : public Recording {
   std::string source_in_use() const override;
   // Any thread: the sound server answers the watch over its sources, so an input can be chosen;
   // false while there is none (and under the PortAudio fallback).
-  bool server_available() const override { return server_available_.load(std::memory_order_acquire); }
+  bool server_available() const override {
+    return server_available_.load(std::memory_order_acquire);
+  }
 
   // Engine thread: takes in what the sound server has sent since the last call. Returns at once,
   // without collecting, while the background thread is opening or closing the recording.

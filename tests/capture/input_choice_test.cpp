@@ -22,7 +22,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using InputKind = AudioCapture::InputKind;
+using testing::LoadNullSink;
+using testing::Pactl;
 using testing::Player;
+using testing::RunsOnPipeWire;
 using testing::WaitFor;
 
 // The two tones sit on bins of their own: 1 kHz on bin 186, ~2 kHz on bin 372.
@@ -37,40 +40,11 @@ constexpr const char* kFirstSink = "test_sink";  // the test services' own, the 
 constexpr const char* kSecondSink = "glimmerix_second";
 constexpr const char* kSecondDescription = "GlimmerixSecondOutput";
 
-// What a shell command prints on stdout.
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
-    pclose(pipe);
-  }
-  return text;
-}
-
-bool Pactl(const std::string& arguments) {
-  return std::system(("pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Loads a null sink like the test services' own (a description without spaces); its module's
-// index, or -1.
-int LoadSink(const std::string& name, const std::string& description) {
-  const std::string index =
-      Output("pactl load-module module-null-sink sink_name=" + name +
-             " format=float32le rate=22050 channels=1 'sink_properties=device.description=\"" +
-             description + "\"' 2>/dev/null");
-  return index.empty() ? -1 : std::atoi(index.c_str());
-}
-
-bool RunsOnPipeWire() {
-  return Output("pactl info 2>/dev/null").find("PipeWire") != std::string::npos;
-}
-
 class InputChoice : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!testing::TestServicesPresent()) GTEST_SKIP() << "needs scripts/with-test-services";
-    second_module_ = LoadSink(kSecondSink, kSecondDescription);
+    second_module_ = LoadNullSink(kSecondSink, kSecondDescription);
     ASSERT_GE(second_module_, 0) << "the second null sink does not load";
   }
   // Leaves the server as the other tests expect it, whatever failed.
@@ -209,7 +183,7 @@ TEST_F(InputChoice, ChosenSourceThatGoesAwayIsSilenceUntilItComesBack) {
     std::this_thread::sleep_for(50ms);
   }
 
-  second_module_ = LoadSink(kSecondSink, kSecondDescription);
+  second_module_ = LoadNullSink(kSecondSink, kSecondDescription);
   ASSERT_GE(second_module_, 0);
   PlaySecondTone();
   // Heard once the fresh sink has caught up with real time (up to ~2 s).
@@ -249,7 +223,7 @@ TEST_F(InputChoice, SourcesListFollowsTheServer) {
   EXPECT_LT(WaitFor([&] { return !find(second); }, 2s), 2s);
   EXPECT_NE(capture.sources_generation(), generation);
   generation = capture.sources_generation();
-  second_module_ = LoadSink(kSecondSink, "AnotherDescription");
+  second_module_ = LoadNullSink(kSecondSink, "AnotherDescription");
   ASSERT_GE(second_module_, 0);
   EXPECT_LT(WaitFor([&] { return find(second).has_value(); }, 2s), 2s);
   EXPECT_NE(capture.sources_generation(), generation);

@@ -120,6 +120,7 @@ void ProgramRun::Start() {
   char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
                   const_cast<char*>(cd_and_run.c_str()), nullptr};
   if (posix_spawn(&pid_, "/bin/sh", &actions, nullptr, argv, environ) != 0) pid_ = -1;
+  exited_ = false;
   posix_spawn_file_actions_destroy(&actions);
 }
 

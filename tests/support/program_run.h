@@ -60,7 +60,7 @@ class ProgramRun {
   std::string Value(const std::string& name, const std::string& key) const;
   bool Exists(const std::string& name) const;
 
-  void Start();
+  void Start();  // again too, once the earlier run ended
   // The exit status once the program ended within timeout, else nullopt.
   std::optional<int> WaitExit(std::chrono::milliseconds timeout);
   void Signal(int signo) const;

@@ -193,6 +193,32 @@ std::string StderrToFile::text() const {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string CommandOutput(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+    pclose(pipe);
+  }
+  return text;
+}
+
+bool Pactl(const std::string& arguments) {
+  return std::system(("pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+int LoadNullSink(const std::string& name, const std::string& description) {
+  const std::string index = CommandOutput(
+      "pactl load-module module-null-sink sink_name=" + name +
+      " format=float32le rate=22050 channels=1 'sink_properties=device.description=\"" +
+      description + "\"' 2>/dev/null");
+  return index.empty() ? -1 : std::atoi(index.c_str());
+}
+
+bool RunsOnPipeWire() {
+  return CommandOutput("pactl info 2>/dev/null").find("PipeWire") != std::string::npos;
+}
+
 int Occurrences(const std::string& text, const std::string& needle) {
   int count = 0;
   for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {

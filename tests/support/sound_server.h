@@ -89,6 +89,16 @@ class StderrToFile {
   int saved_ = -1;
 };
 
+// What a shell command prints on stdout.
+std::string CommandOutput(const std::string& command);
+// Runs pactl with these arguments, its output thrown away; true when it succeeded.
+bool Pactl(const std::string& arguments);
+// Loads a null sink like the test services' own (a description without spaces) into the running
+// sound server; its module's index, or -1.
+int LoadNullSink(const std::string& name, const std::string& description);
+// True when the sound server is PipeWire's pulse service.
+bool RunsOnPipeWire();
+
 // How often needle occurs in text.
 int Occurrences(const std::string& text, const std::string& needle);
 

@@ -1,0 +1,259 @@
+#include "outputs/dmx_output.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace glimmerix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kColumnBarPixels = 60;  // the column's visible bar: rows 20..79
+constexpr int kPixelsPerUnit = 2;
+
+int Clamped(const char* name, int value, int low, int high, std::string& problem) {
+  if (value >= low && value <= high) return value;
+  const int clamped = std::clamp(value, low, high);
+  if (!problem.empty()) problem += ' ';
+  problem += std::string("DMX ") + name + " " + std::to_string(value) + " is outside " +
+             std::to_string(low) + ".." + std::to_string(high) + "; using " +
+             std::to_string(clamped) + ".";
+  return clamped;
+}
+
+// The bar's height in pixels as the column draws it.
+int ShownPixels(float band_value) {
+  const double v = std::isfinite(band_value) ? std::clamp<double>(band_value, -1000, 1000) : 0.0;
+  return static_cast<int>(
+      std::clamp<double>(std::nearbyint(v * kPixelsPerUnit), 0, kColumnBarPixels));
+}
+
+}  // namespace
+
+CheckedDmxSettings CheckDmxSettings(int enabled, int universe, int start, int level, int mapping) {
+  CheckedDmxSettings checked;
+  DmxSettings& s = checked.settings;
+  std::string& problem = checked.problem;
+  s.enabled = enabled != 0;
+  s.universe =
+      Clamped("universe", universe, DmxSettings::kMinUniverse, DmxSettings::kMaxUniverse, problem);
+  s.start =
+      Clamped("start address", start, DmxSettings::kMinStart, DmxSettings::kMaxStart, problem);
+  s.level = Clamped("level", level, DmxSettings::kMinLevel, DmxSettings::kMaxLevel, problem);
+  s.mapping = static_cast<DmxMapping>(Clamped("mapping", mapping, 0, 1, problem));
+  return checked;
+}
+
+std::array<std::uint8_t, kDmxChannels> DmxChannelValues(const DmxSettings& settings,
+                                                        const int* states, const float* band_values,
+                                                        bool inverted) {
+  std::array<std::uint8_t, kDmxChannels> values{};
+  const int level = std::clamp(settings.level, 0, 255);
+  for (int n = 0; n < kDmxChannels; ++n) {
+    int value = 0;
+    if (settings.mapping == DmxMapping::kLevel) {
+      value = (ShownPixels(band_values[n]) * level + kColumnBarPixels / 2) / kColumnBarPixels;
+      if (inverted) value = level - value;
+    } else {
+      value = states[n] != 0 ? level : 0;
+    }
+    values[n] = static_cast<std::uint8_t>(value);
+  }
+  return values;
+}
+
+DmxFrame BuildDmxFrame(const DmxSettings& settings,
+                       const std::array<std::uint8_t, kDmxChannels>& values) {
+  DmxFrame frame{};
+  const int first = std::clamp(settings.start, DmxSettings::kMinStart, DmxSettings::kMaxStart) - 1;
+  std::copy(values.begin(), values.end(), frame.begin() + first);
+  return frame;
+}
+
+struct DmxOutput::Shared {
+  mutable std::mutex frame_mutex;  // guards every field up to status_mutex; held only for copies
+  std::condition_variable frame_changed;  // the sender waits on it
+  std::condition_variable sender_ended;   // SwitchOff waits on it
+  DmxSettings settings;
+  std::array<std::uint8_t, kDmxChannels> values{};
+  std::uint64_t values_version = 0;  // raised by every pass that changes values or settings
+  int zero_universe = 0;             // a universe owed one all-zero frame, 0 for none
+  bool switch_off = false;           // SwitchOff asked: the all-zero frame, then the end
+  bool sender_done = false;          // the sender has ended
+
+  mutable std::mutex status_mutex;  // guards status
+  std::string status;
+
+  std::atomic<std::uint64_t> frames_sent{0};
+
+  void SetStatus(std::string text) {
+    std::lock_guard lock(status_mutex);
+    status = std::move(text);
+  }
+};
+
+DmxOutput::DmxOutput(std::unique_ptr<DmxConnection> connection)
+    : shared_(std::make_shared<Shared>()) {
+  sender_ = std::thread(&DmxOutput::RunSender, shared_, std::move(connection));
+}
+
+DmxOutput::~DmxOutput() {
+  SwitchOff();
+  if (!sender_.joinable()) return;
+  bool done = false;
+  {
+    std::lock_guard lock(shared_->frame_mutex);
+    done = shared_->sender_done;
+  }
+  if (done) {
+    sender_.join();
+  } else {
+    sender_.detach();
+  }
+}
+
+void DmxOutput::Apply(const DmxSettings& settings) {
+  {
+    std::lock_guard lock(shared_->frame_mutex);
+    const DmxSettings old = shared_->settings;
+    if (old.enabled && (!settings.enabled || settings.universe != old.universe))
+      shared_->zero_universe = old.universe;
+    shared_->settings = settings;
+    ++shared_->values_version;
+  }
+  if (!settings.enabled) shared_->SetStatus({});
+  shared_->frame_changed.notify_one();
+}
+
+DmxSettings DmxOutput::settings() const {
+  std::lock_guard lock(shared_->frame_mutex);
+  return shared_->settings;
+}
+
+void DmxOutput::ChannelsSent(const int* states, const float* band_values, bool inverted) {
+  std::unique_lock lock(shared_->frame_mutex);
+  if (!shared_->settings.enabled || shared_->switch_off) return;
+  const auto values = DmxChannelValues(shared_->settings, states, band_values, inverted);
+  if (values == shared_->values) return;  // the keep-alive repeats it
+  shared_->values = values;
+  ++shared_->values_version;
+  lock.unlock();
+  shared_->frame_changed.notify_one();
+}
+
+void DmxOutput::SwitchOff() {
+  std::unique_lock lock(shared_->frame_mutex);
+  if (!shared_->switch_off) {
+    shared_->switch_off = true;
+    shared_->values = {};
+    ++shared_->values_version;
+    shared_->frame_changed.notify_one();
+  }
+  shared_->sender_ended.wait_for(lock, std::chrono::milliseconds(kSwitchOffWaitMs),
+                                 [this] { return shared_->sender_done; });
+}
+
+std::string DmxOutput::status() const {
+  if (!settings().enabled) return {};
+  std::lock_guard lock(shared_->status_mutex);
+  return shared_->status;
+}
+
+std::uint64_t DmxOutput::frames_sent() const {
+  return shared_->frames_sent.load();
+}
+
+void DmxOutput::RunSender(std::shared_ptr<Shared> shared,
+                          std::unique_ptr<DmxConnection> connection) {
+  bool connected = false;
+  Clock::time_point next_connect{};  // no attempt before this while not connected
+  Clock::time_point last_sent{};
+  std::uint64_t sent_version = 0;
+  std::string said;  // the reason last said on stderr; cleared once a frame goes through
+
+  // Connects when due; false while the daemon cannot be reached.
+  auto ensure_connected = [&](const DmxSettings& settings) {
+    if (connected) return true;
+    if (Clock::now() < next_connect) return false;
+    std::string why;
+    connected = connection->Connect(why);
+    if (connected) return true;
+    next_connect = Clock::now() + std::chrono::milliseconds(kReconnectMs);
+    const std::string text = "DMX: cannot send to OLA universe " +
+                             std::to_string(settings.universe) + ": " + why +
+                             "; trying again every " + std::to_string(kReconnectMs / 1000) + " s";
+    shared->SetStatus(text);
+    if (why != said) {
+      std::fprintf(stderr, "glimmerix: %s\n", text.c_str());
+      said = why;
+    }
+    return false;
+  };
+  auto send = [&](const DmxSettings& settings, int universe, const DmxFrame& frame) {
+    if (!ensure_connected(settings)) return false;
+    std::string why;
+    if (!connection->Send(universe, frame, why)) {
+      connected = false;
+      next_connect = Clock::now() + std::chrono::milliseconds(kReconnectMs);
+      const std::string text = "DMX: lost OLA (" + why + "); trying again every " +
+                               std::to_string(kReconnectMs / 1000) + " s";
+      shared->SetStatus(text);
+      if (why != said) {
+        std::fprintf(stderr, "glimmerix: %s\n", text.c_str());
+        said = why;
+      }
+      return false;
+    }
+    shared->frames_sent.fetch_add(1);
+    said.clear();
+    return true;
+  };
+
+  std::unique_lock lock(shared->frame_mutex);
+  for (;;) {
+    const auto keep_alive_due = last_sent + std::chrono::milliseconds(kKeepAliveMs);
+    auto wake = keep_alive_due;
+    if (!connected) wake = std::max(next_connect, Clock::now());
+    shared->frame_changed.wait_until(lock, wake, [&] {
+      // While the daemon cannot be reached, only the next attempt's time wakes the sender.
+      return (connected && shared->values_version != sent_version) || shared->zero_universe != 0 ||
+             shared->switch_off;
+    });
+    const DmxSettings settings = shared->settings;
+    const auto values = shared->values;
+    const std::uint64_t version = shared->values_version;
+    const int zero_universe = shared->zero_universe;
+    const bool switch_off = shared->switch_off;
+    shared->zero_universe = 0;
+    lock.unlock();
+
+    // The last frame deserves a try of its own: the daemon may just have come back.
+    if (switch_off) next_connect = Clock::now();
+    if (zero_universe != 0) send(settings, zero_universe, DmxFrame{});
+    if (settings.enabled) {
+      const bool changed = version != sent_version;
+      if (changed || Clock::now() >= keep_alive_due || switch_off) {
+        if (send(settings, settings.universe, BuildDmxFrame(settings, values))) {
+          last_sent = Clock::now();
+          sent_version = version;
+          shared->SetStatus("OLA answers: sending universe " + std::to_string(settings.universe) +
+                            ", slots " + std::to_string(settings.start) + "-" +
+                            std::to_string(settings.start + kDmxChannels - 1));
+        }
+      }
+    } else {
+      sent_version = version;
+      last_sent = Clock::now();
+    }
+    lock.lock();
+    if (switch_off) break;
+  }
+  shared->sender_done = true;
+  lock.unlock();
+  shared->sender_ended.notify_all();
+  connection.reset();
+}
+
+}  // namespace glimmerix

@@ -1,0 +1,135 @@
+// The DMX output: the 18 light channels sent to one DMX universe through a lighting daemon (OLA
+// on Linux), beside the USB controller, the parallel port and the keyboard lamps.
+//
+// Channel n goes to DMX slot start + n - 1. With the on/off mapping an "on" channel sends the on
+// level and an "off" one 0. With the level mapping a channel sends the band's value as its column
+// shows it: the column's bar is 2 pixels per unit and 60 pixels tall, so the shown height
+// (0..60 pixels) is scaled linearly onto 0..level. The scale is the column's, so the dimmer and
+// the window agree, and its top is the on level, so that setting caps both mappings alike. With
+// Invert ticked the level mapping sends level minus that value, as Invert turns on into off.
+// Every frame carries all 512 slots, those outside the 18 channels at 0: a slot given up by a
+// change of the start address never keeps its last value.
+//
+// Threads:
+// - ChannelsSent runs on the engine thread. It allocates nothing and never waits: it works out
+//   the 18 values and copies them into the latest-value slot under a mutex held for that copy.
+// - A sender thread of the output's own takes the newest values and sends a frame whenever they
+//   change, and at least once every kKeepAliveMs while they do not (receivers drop a universe
+//   after 2.5 s of silence). Only it talks to the daemon; a daemon that is missing, gone or
+//   frozen costs only that thread. It connects again every kReconnectMs while it cannot send, and
+//   says why on stderr once per cause until it sends again.
+// - Apply, settings, SwitchOff and the destructor run on the main thread; status() on any.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/ports.h"
+
+namespace glimmerix {
+
+inline constexpr int kDmxSlots = 512;
+inline constexpr int kDmxChannels = 18;
+
+enum class DmxMapping { kOnOff = 0, kLevel = 1 };
+
+struct DmxSettings {
+  static constexpr int kMinUniverse = 1;
+  // The highest universe number every network OLA drives can carry as it stands (sACN's range
+  // is 1..63999; Art-Net's port addresses reach 32767 and are patched per universe).
+  static constexpr int kMaxUniverse = 63999;
+  static constexpr int kMinStart = 1;
+  static constexpr int kMaxStart = kDmxSlots - kDmxChannels + 1;  // 495: slot 512 the last
+  static constexpr int kMinLevel = 1;
+  static constexpr int kMaxLevel = 255;
+
+  bool enabled = false;
+  int universe = 1;
+  int start = 1;  // DMX address of channel 1
+  int level = 255;
+  DmxMapping mapping = DmxMapping::kOnOff;
+  bool operator==(const DmxSettings&) const = default;
+};
+
+// Settings brought into range, and what had to be changed (empty when nothing), one sentence per
+// value, naming the value, what it was and the allowed range.
+struct CheckedDmxSettings {
+  DmxSettings settings;
+  std::string problem;
+};
+// Any int is accepted; out-of-range values are clamped to the nearest allowed one (the mapping
+// to 0 on/off or 1 level).
+CheckedDmxSettings CheckDmxSettings(int enabled, int universe, int start, int level, int mapping);
+
+// The 18 slot values for one pass (see the mapping above). states and band_values as
+// ChannelSink::ChannelsSent gives them.
+std::array<std::uint8_t, kDmxChannels> DmxChannelValues(const DmxSettings& settings,
+                                                        const int* states, const float* band_values,
+                                                        bool inverted);
+
+// A whole universe: slot 1 is slots[0].
+using DmxFrame = std::array<std::uint8_t, kDmxSlots>;
+DmxFrame BuildDmxFrame(const DmxSettings& settings,
+                       const std::array<std::uint8_t, kDmxChannels>& values);
+
+// The daemon's side, used on the sender thread only: one connection at a time.
+class DmxConnection {
+ public:
+  virtual ~DmxConnection() = default;
+  // Connects; false with the reason in why when the daemon cannot be reached. May take as long as
+  // a local connect.
+  virtual bool Connect(std::string& why) = 0;
+  // Sends a frame to the universe; false with the reason when the connection is lost (it is then
+  // closed, and Connect tried again later). May block while the daemon does not read.
+  virtual bool Send(int universe, const DmxFrame& frame, std::string& why) = 0;
+};
+
+class DmxOutput : public ChannelSink {
+ public:
+  static constexpr int kKeepAliveMs = 1000;
+  static constexpr int kReconnectMs = 3000;
+  static constexpr int kSwitchOffWaitMs = 1000;
+
+  // connection: the daemon's connection, used on the sender thread, which starts here.
+  explicit DmxOutput(std::unique_ptr<DmxConnection> connection);
+  // Ends the sender (SwitchOff first when it was not called), waiting at most kSwitchOffWaitMs; a
+  // sender still blocked in the daemon's connection is left behind holding only its own state.
+  ~DmxOutput() override;
+  DmxOutput(const DmxOutput&) = delete;
+  DmxOutput& operator=(const DmxOutput&) = delete;
+
+  // Main thread. Takes settings already checked. Disabling, or moving to another universe, sends
+  // that universe one all-zero frame.
+  void Apply(const DmxSettings& settings);
+  DmxSettings settings() const;
+
+  // Engine thread: the pass's channels (nothing happens while disabled or after SwitchOff).
+  void ChannelsSent(const int* states, const float* band_values, bool inverted) override;
+
+  // Main thread, at shutdown after the controller's all-off reports: one all-zero frame (when
+  // enabled and the daemon can be reached), then the sender ends. Waits for that at most
+  // kSwitchOffWaitMs. Later passes send nothing.
+  void SwitchOff();
+
+  // Any thread: "" while disabled; otherwise whether the daemon answers, e.g. "OLA answers:
+  // sending universe 1, slots 1-18" or why it cannot send.
+  std::string status() const;
+  // Frames the daemon took since the start (for tests and measurements).
+  std::uint64_t frames_sent() const;
+
+ private:
+  struct Shared;
+  static void RunSender(std::shared_ptr<Shared> shared, std::unique_ptr<DmxConnection> connection);
+
+  std::shared_ptr<Shared> shared_;  // also held by the sender thread
+  std::thread sender_;
+};
+
+}  // namespace glimmerix

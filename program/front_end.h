@@ -18,7 +18,16 @@ namespace glimmerix {
 enum class Document { kDevelopers = 1, kSettings = 2, kHistory = 3 };
 
 // The tray menu's commands, in the menu's order.
-enum class MenuCommand { kOpen, kHide, kController, kSettingsHelp, kHistoryHelp, kAbout, kExit };
+enum class MenuCommand {
+  kOpen,
+  kHide,
+  kController,
+  kSettingsHelp,
+  kHistoryHelp,
+  kDmx,
+  kAbout,
+  kExit
+};
 
 // Where the engine's changes go: every control change (the control table's observer), every
 // column drawn, every simulated button click (the mode hot keys). Not owned.
@@ -55,6 +64,8 @@ class FrontEnd {
   virtual void ShowMode(int mode) = 0;
   virtual void OpenViewer(Document document) = 0;
   virtual void OpenControllerDialog() = 0;
+  // The DMX output's settings (ProgramCore::dmx_settings, ApplyDmxSettings, dmx_status).
+  virtual void OpenDmxDialog() = 0;
   virtual void SetTrayToolTip(const std::string& text) = 0;
 
   // The end: the timer stopped, every window and the tray icon gone, the event loop told to end.

@@ -23,6 +23,7 @@
 #include "engine/controls.h"
 #include "engine/engine.h"
 #include "engine/realtime.h"
+#include "outputs/dmx_output.h"
 #include "outputs/system_outputs.h"
 #include "outputs/usb_controller.h"
 #include "presets/presets.h"
@@ -74,6 +75,10 @@ class ProgramCore {
   // The user chose the controller with these identifiers: saved as "VID" and "PID", and looked
   // for from now on.
   void UseController(int vendor, int product);
+  // The DMX dialog's settings: checked, then in force at once and saved in setting.dat. Values out
+  // of range are refused: nothing changes and the returned text says which and why (empty when
+  // applied). False from has_dmx() makes this a refusal too.
+  std::string ApplyDmxSettings(const DmxSettings& settings);
 
   // The process is ending through exit() without either way out having run (Xlib ends the
   // process when the X server goes away, as at logout): the outputs are switched off all the
@@ -89,11 +94,16 @@ class ProgramCore {
   UsbController& controller() { return usb_; }
   ParallelPortOutput& parallel_port() { return *outputs_.parallel_port; }
   const std::string& tray_tool_tip() const { return tray_tool_tip_; }
+  // Whether this system has a DMX output; its settings (defaults without one) and status line.
+  bool has_dmx() const { return outputs_.dmx != nullptr; }
+  DmxSettings dmx_settings() const;
+  std::string dmx_status() const;
 
  private:
   // Start-up's steps.
   void RemoveLeftoversOfKilledSaves();
   void ReadSettingsBeforeWindow();
+  void ReadDmxSettings();
   bool LoadParallelPortLibrary();
   void CreateWindowAndTray();
   void FillPresetListFromProgramFolder();
@@ -113,6 +123,7 @@ class ProgramCore {
   // the controller's and the port's all-off values sent.
   void SwitchOffOutputs();
   void StopEngine();
+  void SaveDuringExit();  // the exit path's saves, with the DMX keys when they are kept
   static void AtProcessExit();
 
   const std::string program_folder_;
@@ -134,7 +145,10 @@ class ProgramCore {
   const std::thread::id main_thread_;
 
   StartupSettings saved_at_start_;  // what setting.dat said before the window existed
-  std::string tray_tool_tip_;       // what the tray icon's tool tip says now
+  // The DMX keys are written on the way out once the file held them or the dialog set them, so a
+  // user who never uses DMX keeps a setting.dat without them.
+  bool save_dmx_keys_ = false;
+  std::string tray_tool_tip_;  // what the tray icon's tool tip says now
   // A way out has run: later events come from the toolkit, not the user. Atomic for
   // EmergencyStop.
   std::atomic<bool> finished_{false};

@@ -167,7 +167,7 @@ TEST_F(EndToEnd, ACloseRequestForAViewerClosesThatViewerAndTheProgramRunsOn) {
   ProgramRun run;
   const Window icon = StartWithoutPosition(run);
   ASSERT_NE(icon, 0u);
-  PickFromTrayMenu(icon, "Down Down Down Down Down Return");  // "About"
+  PickFromTrayMenu(icon, "Down Down Down Down Down Down Return");  // "About"
   Window viewer = 0;
   ASSERT_TRUE(WaitFor([&] { return (viewer = x.MappedWindow("Developers")) != 0; }, 5s));
   EXPECT_EQ(x.Geometry(viewer).size(), QSize(500, 400));

@@ -247,13 +247,19 @@ void DmxOutput::RunSender(std::shared_ptr<Shared> shared,
       sent_version = version;
       last_sent = Clock::now();
     }
+    if (switch_off) {
+      // Closed at once, the connection now and then lost the last frame before the daemon read
+      // it; a short wait lets the daemon take it first.
+      if (connected) std::this_thread::sleep_for(std::chrono::milliseconds(kLastFrameLingerMs));
+      connection.reset();
+      break;
+    }
     lock.lock();
-    if (switch_off) break;
   }
+  lock.lock();
   shared->sender_done = true;
   lock.unlock();
   shared->sender_ended.notify_all();
-  connection.reset();
 }
 
 }  // namespace glimmerix

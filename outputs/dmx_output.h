@@ -96,6 +96,7 @@ class DmxOutput : public ChannelSink {
   static constexpr int kKeepAliveMs = 1000;
   static constexpr int kReconnectMs = 3000;
   static constexpr int kSwitchOffWaitMs = 1000;
+  static constexpr int kLastFrameLingerMs = 200;  // the connection stays open after the last frame
 
   // connection: the daemon's connection, used on the sender thread, which starts here.
   explicit DmxOutput(std::unique_ptr<DmxConnection> connection);

@@ -32,7 +32,7 @@ class DmxOutputWithOla : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(listener.ok()) << "cannot listen on UDP port 6454";
     std::string why;
-    if (!daemon.Start(why)) GTEST_SKIP() << why;
+    ASSERT_TRUE(daemon.Start(why)) << why;
     listener.Rebind();
   }
 
@@ -82,7 +82,7 @@ TEST_F(DmxOutputWithOla, SendsTheChannelsKeepsTheUniverseAliveAndEndsWithAnAllZe
   std::this_thread::sleep_for(1500ms);
   const auto all = listener.Frames();
   ASSERT_FALSE(all.empty());
-  EXPECT_TRUE(std::all_of(all.back().slots.begin(), all.back().slots.end(), [](std::uint8_t v) {
+  EXPECT_TRUE(std::all_of(all.back().values.begin(), all.back().values.end(), [](std::uint8_t v) {
     return v == 0;
   })) << "the last frame is all zero";
 }
@@ -103,7 +103,7 @@ TEST_F(DmxOutputWithOla, DisablingAndMovingTheStartLeaveNoSlotLit) {
       n, [](const ArtDmxFrame& f) { return Lit(f, 1, 0); }, 3s))
       << "disabling sends the universe dark";
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(listener.Frames().back().slots, std::vector<std::uint8_t>(512, 0))
+  EXPECT_EQ(listener.Frames().back().values, std::vector<std::uint8_t>(512, 0))
       << "nothing after the dark frame";
   EXPECT_EQ(out.status(), "");
 }
@@ -134,7 +134,7 @@ TEST_F(DmxOutputWithOla, ComesBackAfterTheDaemonIsKilledAndRestartedWithoutEverH
         n, [](const ArtDmxFrame& f) { return Lit(f, 5, 255); }, 50ms);
   }
   EXPECT_TRUE(resumed) << "frames flow again within 6 s of the restart; " << out.status();
-  EXPECT_LT(longest, 2ms) << "the pass never waits for the daemon";
+  EXPECT_LT(longest, 20ms) << "the pass never waits for the daemon";
 }
 
 TEST_F(DmxOutputWithOla, AFrozenDaemonNeverHoldsThePassAndFramesFlowAfterItContinues) {
@@ -150,7 +150,7 @@ TEST_F(DmxOutputWithOla, AFrozenDaemonNeverHoldsThePassAndFramesFlowAfterItConti
     longest = std::max(longest, Pass(out, OnlyChannel(1 + i % 18)));
     std::this_thread::sleep_for(50ms);
   }
-  EXPECT_LT(longest, 2ms) << "the pass never waits for a frozen daemon";
+  EXPECT_LT(longest, 20ms) << "the pass never waits for a frozen daemon";
   daemon.Signal(SIGCONT);
   const std::size_t n = listener.count();
   Pass(out, OnlyChannel(7));
@@ -160,8 +160,6 @@ TEST_F(DmxOutputWithOla, AFrozenDaemonNeverHoldsThePassAndFramesFlowAfterItConti
 
 TEST(DmxOutputWithoutOla, SaysWhyAndSwitchesOffWithoutWaiting) {
   DmxOutput out(MakeOlaDmxConnection());
-  if (out.status().empty() && system("ss -ltn | grep -q ':9010 '") == 0)
-    GTEST_SKIP() << "a daemon listens on 9010";
   out.Apply({true, 1, 1, 255, DmxMapping::kOnOff});
   const std::array<int, 18> states{};
   const std::array<float, 18> bands{};

@@ -46,7 +46,7 @@ OlaDaemon::~OlaDaemon() {
 
 bool OlaDaemon::Start(std::string& why) {
   if (RpcPortAnswers()) {
-    why = "something already listens on 127.0.0.1:9010";
+    why = "something already listens on 127.0.0.1:9010 (a system olad? stop it for the tests)";
     return false;
   }
   config_ = std::make_unique<TempFolder>();
@@ -184,7 +184,7 @@ bool ArtDmxListener::WaitForFrame(std::size_t from,
 }
 
 int Slot(const ArtDmxFrame& frame, int slot) {
-  return slot >= 1 && slot <= static_cast<int>(frame.slots.size()) ? frame.slots[slot - 1] : 0;
+  return slot >= 1 && slot <= static_cast<int>(frame.values.size()) ? frame.values[slot - 1] : 0;
 }
 
 }  // namespace glimmerix::testing

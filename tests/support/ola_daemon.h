@@ -49,8 +49,8 @@ class OlaDaemon {
 
 struct ArtDmxFrame {
   std::chrono::steady_clock::time_point received;
-  int port_address = 0;             // net, sub-net and universe of the packet
-  std::vector<std::uint8_t> slots;  // slot 1 first
+  int port_address = 0;              // net, sub-net and universe of the packet
+  std::vector<std::uint8_t> values;  // slot 1 first
 };
 
 class ArtDmxListener {

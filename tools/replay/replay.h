@@ -6,6 +6,7 @@
 // --passes N only what N passes need is read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -22,6 +23,7 @@ struct ReplayOptions {
   std::string wav_path;      // --wav instead of --spectra
   std::string png_path;      // --png: empty for no picture
   bool quiet = false;        // --quiet: no pass lines
+  bool dmx = false;          // --dmx: each pass line ends with the DMX output's 18 values
   bool help = false;         // --help: print kReplayUsage, nothing else
   std::optional<long long> passes;
   std::uint32_t seed = 1;
@@ -42,6 +44,7 @@ struct PassRecord {
   int mode = 0;
   std::vector<std::uint8_t> reports;
   std::vector<int> lpt;
+  std::optional<std::array<std::uint8_t, 18>> dmx;  // --dmx: slots start..start+17 of the frame
 };
 void WritePassJson(std::ostream& out, const PassRecord& record, const Engine& engine,
                    const ControlTable& controls, const EngineShared& shared);

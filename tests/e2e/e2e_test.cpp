@@ -315,7 +315,7 @@ TEST_F(EndToEnd, TheMenusExitSavesWithoutThePositionAndSettingsOpensTheHelp) {
   PickFromTrayMenu(icon, "Down Down Down Down Right Return");  // Help > Settings
   EXPECT_TRUE(WaitFor([&] { return x.MappedWindow("Settings") != 0; }, 5s));
 
-  PickFromTrayMenu(icon, "Down Down Down Down Down Down Return");  // "Exit"
+  PickFromTrayMenu(icon, "Down Down Down Down Down Down Down Return");  // "Exit"
   ASSERT_EQ(run.WaitExit(10s), 0) << run.Read("program.log");
   std::vector<std::string> keys = {"PID", "VID", "Preset"};
   for (const std::string& k : CloseKeys(false)) keys.push_back(k);

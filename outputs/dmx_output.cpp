@@ -78,10 +78,11 @@ struct DmxOutput::Shared {
   std::condition_variable sender_ended;   // SwitchOff waits on it
   DmxSettings settings;
   std::array<std::uint8_t, kDmxChannels> values{};
-  std::uint64_t values_version = 0;  // raised by every pass that changes values or settings
-  int zero_universe = 0;             // a universe owed one all-zero frame, 0 for none
-  bool switch_off = false;           // SwitchOff asked: the all-zero frame, then the end
-  bool sender_done = false;          // the sender has ended
+  std::uint64_t values_version = 0;    // raised by every pass that changes values or settings
+  std::uint64_t settings_version = 0;  // raised by every Apply
+  int zero_universe = 0;               // a universe owed one all-zero frame, 0 for none
+  bool switch_off = false;             // SwitchOff asked: the all-zero frame, then the end
+  bool sender_done = false;            // the sender has ended
 
   mutable std::mutex status_mutex;  // guards status
   std::string status;
@@ -122,6 +123,7 @@ void DmxOutput::Apply(const DmxSettings& settings) {
       shared_->zero_universe = old.universe;
     shared_->settings = settings;
     ++shared_->values_version;
+    ++shared_->settings_version;
   }
   if (!settings.enabled) shared_->SetStatus({});
   shared_->frame_changed.notify_one();
@@ -214,13 +216,20 @@ void DmxOutput::RunSender(std::shared_ptr<Shared> shared,
   std::unique_lock lock(shared->frame_mutex);
   for (;;) {
     const auto keep_alive_due = last_sent + std::chrono::milliseconds(kKeepAliveMs);
-    auto wake = keep_alive_due;
-    if (!connected) wake = std::max(next_connect, Clock::now());
-    shared->frame_changed.wait_until(lock, wake, [&] {
-      // While the daemon cannot be reached, only the next attempt's time wakes the sender.
-      return (connected && shared->values_version != sent_version) || shared->zero_universe != 0 ||
-             shared->switch_off;
-    });
+    const std::uint64_t settings_seen = shared->settings_version;
+    // Woken by new settings, a dark frame owed, the switch-off, and new values while they can be
+    // sent (while the daemon cannot be reached, only the next attempt's time wakes the sender).
+    const auto woken = [&] {
+      return shared->settings_version != settings_seen || shared->zero_universe != 0 ||
+             shared->switch_off || (connected && shared->values_version != sent_version);
+    };
+    if (!shared->settings.enabled) {
+      shared->frame_changed.wait(lock, woken);
+    } else if (!connected) {
+      shared->frame_changed.wait_until(lock, next_connect, woken);
+    } else {
+      shared->frame_changed.wait_until(lock, keep_alive_due, woken);
+    }
     const DmxSettings settings = shared->settings;
     const auto values = shared->values;
     const std::uint64_t version = shared->values_version;

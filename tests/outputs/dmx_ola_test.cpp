@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -156,6 +157,27 @@ TEST_F(DmxOutputWithOla, AFrozenDaemonNeverHoldsThePassAndFramesFlowAfterItConti
   Pass(out, OnlyChannel(7));
   EXPECT_TRUE(listener.WaitForFrame(
       n, [](const ArtDmxFrame& f) { return Lit(f, 7, 255); }, 6s));
+}
+
+// CPU time the whole process used while sleeping for `span`.
+std::chrono::milliseconds CpuWhileSleeping(std::chrono::milliseconds span) {
+  const auto cpu = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+  };
+  const auto before = cpu();
+  std::this_thread::sleep_for(span);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(cpu() - before);
+}
+
+TEST(DmxOutputWithoutOla, IdlesWhileOffAndWhileTheDaemonIsAway) {
+  DmxOutput out(MakeOlaDmxConnection());
+  EXPECT_LT(CpuWhileSleeping(1s), 50ms) << "off: the sender sleeps until told otherwise";
+  out.Apply({true, 1, 1, 255, DmxMapping::kOnOff});
+  EXPECT_LT(CpuWhileSleeping(1s), 50ms) << "no daemon: the sender sleeps between attempts";
+  out.Apply({false, 1, 1, 255, DmxMapping::kOnOff});
+  EXPECT_LT(CpuWhileSleeping(1s), 50ms);
 }
 
 TEST(DmxOutputWithoutOla, SaysWhyAndSwitchesOffWithoutWaiting) {

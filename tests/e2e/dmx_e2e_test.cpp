@@ -200,5 +200,18 @@ TEST_F(DmxWholeProgram, AFrozenOladLeavesTheWindowAndTheEngineResponsive) {
   EXPECT_EQ(run.WaitExit(10s), 0) << "the way out does not hang on the daemon";
 }
 
+TEST_F(DmxWholeProgram, TheTrayMenusDmxEntryOpensTheDialog) {
+  ProgramRun run;
+  Setup(run);
+  run.Start();
+  const Window icon = x.WaitForTrayIcon();
+  ASSERT_NE(icon, 0u) << run.Read("program.log");
+  PickFromTrayMenu(icon, "Down Down Down Down Down Return");  // after Help
+  EXPECT_TRUE(WaitFor([&] { return x.MappedWindow("DMX") != 0; }, 5s));
+  SaveScreenshot("dmx-dialog");
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.WaitExit(10s), 0);
+}
+
 }  // namespace
 }  // namespace glimmerix::e2e

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 
 namespace glimmerix {
 namespace {
@@ -87,8 +89,6 @@ struct DmxOutput::Shared {
   mutable std::mutex status_mutex;  // guards status
   std::string status;
 
-  std::atomic<std::uint64_t> frames_sent{0};
-
   void SetStatus(std::string text) {
     std::lock_guard lock(status_mutex);
     status = std::move(text);
@@ -163,10 +163,6 @@ std::string DmxOutput::status() const {
   return shared_->status;
 }
 
-std::uint64_t DmxOutput::frames_sent() const {
-  return shared_->frames_sent.load();
-}
-
 void DmxOutput::RunSender(std::shared_ptr<Shared> shared,
                           std::unique_ptr<DmxConnection> connection) {
   bool connected = false;
@@ -175,17 +171,13 @@ void DmxOutput::RunSender(std::shared_ptr<Shared> shared,
   std::uint64_t sent_version = 0;
   std::string said;  // the reason last said on stderr; cleared once a frame goes through
 
-  // Connects when due; false while the daemon cannot be reached.
-  auto ensure_connected = [&](const DmxSettings& settings) {
-    if (connected) return true;
-    if (Clock::now() < next_connect) return false;
-    std::string why;
-    connected = connection->Connect(why);
-    if (connected) return true;
+  // Not connected from now on: the next attempt in kReconnectMs, the reason in the status and,
+  // once per reason, on stderr.
+  auto cannot_send = [&](const std::string& what, const std::string& why) {
+    connected = false;
     next_connect = Clock::now() + std::chrono::milliseconds(kReconnectMs);
-    const std::string text = "DMX: cannot send to OLA universe " +
-                             std::to_string(settings.universe) + ": " + why +
-                             "; trying again every " + std::to_string(kReconnectMs / 1000) + " s";
+    const std::string text =
+        what + "; trying again every " + std::to_string(kReconnectMs / 1000) + " s";
     shared->SetStatus(text);
     if (why != said) {
       std::fprintf(stderr, "glimmerix: %s\n", text.c_str());
@@ -193,22 +185,21 @@ void DmxOutput::RunSender(std::shared_ptr<Shared> shared,
     }
     return false;
   };
+  // Connects when due; false while the daemon cannot be reached.
+  auto ensure_connected = [&](const DmxSettings& settings) {
+    if (connected) return true;
+    if (Clock::now() < next_connect) return false;
+    std::string why;
+    connected = connection->Connect(why);
+    return connected || cannot_send("DMX: cannot send to OLA universe " +
+                                        std::to_string(settings.universe) + ": " + why,
+                                    why);
+  };
   auto send = [&](const DmxSettings& settings, int universe, const DmxFrame& frame) {
     if (!ensure_connected(settings)) return false;
     std::string why;
-    if (!connection->Send(universe, frame, why)) {
-      connected = false;
-      next_connect = Clock::now() + std::chrono::milliseconds(kReconnectMs);
-      const std::string text = "DMX: lost OLA (" + why + "); trying again every " +
-                               std::to_string(kReconnectMs / 1000) + " s";
-      shared->SetStatus(text);
-      if (why != said) {
-        std::fprintf(stderr, "glimmerix: %s\n", text.c_str());
-        said = why;
-      }
-      return false;
-    }
-    shared->frames_sent.fetch_add(1);
+    if (!connection->Send(universe, frame, why))
+      return cannot_send("DMX: lost OLA (" + why + ")", why);
     said.clear();
     return true;
   };

@@ -18,16 +18,13 @@
 //   after 2.5 s of silence). Only it talks to the daemon; a daemon that is missing, gone or
 //   frozen costs only that thread. It connects again every kReconnectMs while it cannot send, and
 //   says why on stderr once per cause until it sends again.
-// - Apply, settings, SwitchOff and the destructor run on the main thread; status() on any.
+// - Apply, settings and the destructor run on the main thread, SwitchOff there or on the thread of
+//   an emergency stop; status() on any. Every call is safe against the others.
 #pragma once
 
 #include <array>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -122,8 +119,6 @@ class DmxOutput : public ChannelSink {
   // Any thread: "" while disabled; otherwise whether the daemon answers, e.g. "OLA answers:
   // sending universe 1, slots 1-18" or why it cannot send.
   std::string status() const;
-  // Frames the daemon took since the start (for tests and measurements).
-  std::uint64_t frames_sent() const;
 
  private:
   struct Shared;

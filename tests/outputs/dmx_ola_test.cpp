@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "outputs/linux/ola_dmx_sender.h"
+#include "tests/support/alloc_counter.h"
 #include "tests/support/ola_daemon.h"
 
 namespace glimmerix {
@@ -178,6 +179,21 @@ TEST(DmxOutputWithoutOla, IdlesWhileOffAndWhileTheDaemonIsAway) {
   EXPECT_LT(CpuWhileSleeping(1s), 50ms) << "no daemon: the sender sleeps between attempts";
   out.Apply({false, 1, 1, 255, DmxMapping::kOnOff});
   EXPECT_LT(CpuWhileSleeping(1s), 50ms);
+}
+
+TEST(DmxOutputWithoutOla, ThePassesHandOffAllocatesNothing) {
+  DmxOutput out(MakeOlaDmxConnection());
+  out.Apply({true, 1, 1, 255, DmxMapping::kLevel});
+  std::this_thread::sleep_for(200ms);  // the first attempt to connect is over; the next in 3 s
+  std::array<int, 18> states{};
+  std::array<float, 18> bands{};
+  const long before = testing::AllocationCount();
+  for (int pass = 0; pass < 1000; ++pass) {
+    states[pass % 18] ^= 1;
+    bands[pass % 18] = static_cast<float>(pass % 40);
+    out.ChannelsSent(states.data(), bands.data(), pass % 2 == 0);
+  }
+  EXPECT_EQ(testing::AllocationCount(), before);
 }
 
 TEST(DmxOutputWithoutOla, SaysWhyAndSwitchesOffWithoutWaiting) {

@@ -196,8 +196,20 @@ TEST_F(DmxWholeProgram, AFrozenOladLeavesTheWindowAndTheEngineResponsive) {
               pace_frozen, pace_late);
   EXPECT_GT(pace_frozen, pace_before * 0.9);
   EXPECT_GT(pace_late, pace_before * 0.9);
+  // The way out with the daemon frozen again: the dark frame cannot be taken, the program ends
+  // all the same, promptly.
+  daemon.Signal(SIGSTOP);
+  std::this_thread::sleep_for(2s);
+  const auto asked = std::chrono::steady_clock::now();
   run.Signal(SIGTERM);
-  EXPECT_EQ(run.WaitExit(10s), 0) << "the way out does not hang on the daemon";
+  EXPECT_EQ(run.WaitExit(10s), 0);
+  const auto took = std::chrono::steady_clock::now() - asked;
+  std::printf(
+      "way out with olad stopped: %lld ms\n",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_LT(took, 4s) << "the way out does not hang on the daemon";
+  EXPECT_EQ(NotSwitchedOffLast(run), "");
+  daemon.Signal(SIGCONT);
 }
 
 TEST_F(DmxWholeProgram, TheTrayMenusDmxEntryOpensTheDialog) {

@@ -235,6 +235,10 @@ void Engine::SendPorts() {
   Send(group_c_command_);
   Send(group_b_command_);
   Send(group_d_command_);
+  if (ports_.channels) {
+    ports_.channels->ChannelsSent(channel_states_.data() + 1, band_values_.data(),
+                                  controls_.value(gadget::kInvertCheck) == 1);
+  }
   // Taking the request before reading the bars means a change that arrives while the commands
   // go out raises it again and is sent with the next pass rather than lost.
   if (shared_.send_bright_and_step.exchange(0) == 1) {

@@ -64,6 +64,7 @@ struct EnginePorts {
   RandomSource* random = nullptr;
   Sleeper* sleeper = nullptr;
   ColumnSink* columns = nullptr;
+  ChannelSink* channels = nullptr;
 };
 
 class Engine {

@@ -39,6 +39,17 @@ class ParallelPort {
   virtual void WriteRegister(int address, int value) = 0;
 };
 
+// Where the pass's 18 light channels go beside the USB controller and the parallel port (a DMX
+// universe). Called once per pass that sends, right after the controller's reports. states holds
+// channels 1..18 (0 off, 1 on) after Invert; band_values the 18 band values the columns show;
+// inverted says whether Invert turned the states. Both arrays are only valid during the call.
+class ChannelSink {
+ public:
+  virtual ~ChannelSink() = default;
+  virtual void ChannelsSent(const int* states /* 18 */, const float* band_values /* 18 */,
+                            bool inverted) = 0;
+};
+
 // The keyboard's lock lamps. key is 'n' (Num Lock), 'c' (Caps Lock) or 's' (Scroll Lock);
 // newstate is the wanted key state value (0 off, 1 on).
 class KeyboardLamps {

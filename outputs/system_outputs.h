@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/ports.h"
+#include "outputs/dmx_output.h"
 
 namespace glimmerix {
 
@@ -50,6 +51,8 @@ struct SystemOutputs {
   std::unique_ptr<LockKeyStates> lock_states;  // main thread
   std::unique_ptr<KeyboardLamps> lamps;        // engine thread: the lock lamps as light channels
   std::unique_ptr<HotKeyState> hot_keys;       // engine thread: the mode hot keys
+  // The 18 channels to a DMX universe; null where the platform has no DMX daemon to send to.
+  std::unique_ptr<DmxOutput> dmx;
 };
 
 // This computer's outputs (main thread). Each works, or does nothing, on its own: no display

@@ -12,7 +12,15 @@ std::string Numbered(const char* prefix, int n) {
 }
 
 // "KEY_LED", "OUT1".."OUT18", "LPT_LED", [the window's edges], "Preset".
-void SaveControls(Presets& presets, const int* x, const int* y) {
+void WriteDmxKeys(SettingsStore& store, const DmxKeys& keys) {
+  store.WriteNumber("DMX", keys.DMX);
+  store.WriteNumber("DMX_UNIVERSE", keys.DMX_UNIVERSE);
+  store.WriteNumber("DMX_START", keys.DMX_START);
+  store.WriteNumber("DMX_LEVEL", keys.DMX_LEVEL);
+  store.WriteNumber("DMX_MAPPING", keys.DMX_MAPPING);
+}
+
+void SaveControls(Presets& presets, const int* x, const int* y, const DmxKeys* dmx) {
   ControlTable& controls = presets.controls();
   if (presets.shared().mode.load() == kModeManual) presets.SaveBandLevels();
   const std::string preset = controls.preset_text();
@@ -27,6 +35,7 @@ void SaveControls(Presets& presets, const int* x, const int* y) {
     store.WriteNumber("Y_form", *y);
   }
   store.WriteText("Preset", preset);
+  if (dmx) WriteDmxKeys(store, *dmx);
   store.Close();
   presets.SavePreset(preset);
 }
@@ -77,12 +86,37 @@ void SaveWindowPosition(int x, int y, const std::string& folder) {
   store.Close();
 }
 
-void SaveOnClose(Presets& presets, int x, int y) {
-  SaveControls(presets, &x, &y);
+void SaveOnClose(Presets& presets, int x, int y, const DmxKeys* dmx) {
+  SaveControls(presets, &x, &y, dmx);
 }
 
-void SaveOnExit(Presets& presets) {
-  SaveControls(presets, nullptr, nullptr);
+void SaveOnExit(Presets& presets, const DmxKeys* dmx) {
+  SaveControls(presets, nullptr, nullptr, dmx);
+}
+
+DmxKeys ReadDmxKeys(const std::string& folder) {
+  DmxKeys keys;
+  SettingsStore store(folder);
+  if (!store.Open(kSettingsFile)) return keys;
+  const auto read = [&](const char* key, int& value) {
+    const std::string text = store.ReadText(key, kNoDigits);
+    if (text == kNoDigits) return;
+    value = ParseSettingNumber(text);
+    keys.found = true;
+  };
+  read("DMX", keys.DMX);
+  read("DMX_UNIVERSE", keys.DMX_UNIVERSE);
+  read("DMX_START", keys.DMX_START);
+  read("DMX_LEVEL", keys.DMX_LEVEL);
+  read("DMX_MAPPING", keys.DMX_MAPPING);
+  return keys;
+}
+
+void SaveDmxKeys(const DmxKeys& keys, const std::string& folder) {
+  SettingsStore store(folder);
+  store.Open(kSettingsFile);
+  WriteDmxKeys(store, keys);
+  store.Close();
 }
 
 }  // namespace glimmerix

@@ -27,6 +27,24 @@ struct StartupSettings {
 inline constexpr const char* kDefaultInputToken = "@DEFAULT_SOURCE@";
 inline constexpr const char* kDefaultOutputMonitorToken = "@DEFAULT_MONITOR@";
 
+// The DMX output's keys as setting.dat holds them, unchecked (the DMX output brings them into
+// range). Defaults: off, universe 1, start address 1, level 255, mapping 0 (on/off).
+struct DmxKeys {
+  bool found = false;  // at least one of the keys is in the file
+  int DMX = 0;         // 1: enabled
+  int DMX_UNIVERSE = 1;
+  int DMX_START = 1;
+  int DMX_LEVEL = 255;
+  int DMX_MAPPING = 0;  // 0 on/off, 1 level
+  bool operator==(const DmxKeys&) const = default;
+};
+
+// Reads "DMX", "DMX_UNIVERSE", "DMX_START", "DMX_LEVEL", "DMX_MAPPING"; a missing key keeps its
+// default.
+DmxKeys ReadDmxKeys(const std::string& folder = {});
+// Writes the five keys in that order (new keys go at the end of the file).
+void SaveDmxKeys(const DmxKeys& keys, const std::string& folder = {});
+
 // Reads "X_form", "Y_form", "PID", "VID", "Preset", "Input" (missing numbers read 0, a missing
 // text empty text).
 StartupSettings ReadStartupSettings(const std::string& folder = {});
@@ -42,14 +60,15 @@ void SaveWindowPosition(int x, int y, const std::string& folder = {});
 
 // The saves of a close request (steps 2 to 4; the caller sets closing first and gives the lock
 // states back after): band levels when in Manual mode, then "KEY_LED", "OUT1".."OUT18",
-// "LPT_LED", "X_form" = x, "Y_form" = y, "Preset" = the preset list's shown text; then the
-// preset in the list's text is saved. Files are those of presets.folder().
-void SaveOnClose(Presets& presets, int x, int y);
+// "LPT_LED", "X_form" = x, "Y_form" = y, "Preset" = the preset list's shown text, then the DMX
+// keys when dmx is given; then the preset in the list's text is saved. Files are those of
+// presets.folder().
+void SaveOnClose(Presets& presets, int x, int y, const DmxKeys* dmx = nullptr);
 
 // The input chosen in the tray menu: writes "Input" = value.
 void SaveInputChoice(const std::string& value, const std::string& folder = {});
 
 // The saves of the menu command "Exit": as SaveOnClose without "X_form" and "Y_form".
-void SaveOnExit(Presets& presets);
+void SaveOnExit(Presets& presets, const DmxKeys* dmx = nullptr);
 
 }  // namespace glimmerix

@@ -19,7 +19,16 @@ namespace glimmerix {
 enum class Document { kDevelopers = 1, kSettings = 2, kHistory = 3 };
 
 // The tray menu's commands, in the menu's order.
-enum class MenuCommand { kOpen, kHide, kController, kSettingsHelp, kHistoryHelp, kAbout, kExit };
+enum class MenuCommand {
+  kOpen,
+  kHide,
+  kController,
+  kSettingsHelp,
+  kHistoryHelp,
+  kDmx,
+  kAbout,
+  kExit
+};
 
 // One entry of the tray menu's "Input" submenu.
 struct InputMenuEntry {
@@ -66,6 +75,8 @@ class FrontEnd {
   virtual void ShowMode(int mode) = 0;
   virtual void OpenViewer(Document document) = 0;
   virtual void OpenControllerDialog() = 0;
+  // The DMX output's settings (ProgramCore::dmx_settings, ApplyDmxSettings, dmx_status).
+  virtual void OpenDmxDialog() = 0;
   virtual void SetTrayToolTip(const std::string& text) = 0;
   // The "Input" submenu's entries, replacing those shown; choosing entry i calls
   // ProgramCore::InputChosen(i).

@@ -1,6 +1,7 @@
 #include "program/program_core.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "program/startup.h"
@@ -37,6 +38,7 @@ ProgramCore::~ProgramCore() {
 bool ProgramCore::Start() {
   RemoveLeftoversOfKilledSaves();
   ReadSettingsBeforeWindow();
+  ReadDmxSettings();
   if (!LoadParallelPortLibrary()) return false;
   CreateWindowAndTray();
   FillPresetListFromProgramFolder();
@@ -58,6 +60,49 @@ void ProgramCore::ReadSettingsBeforeWindow() {
   saved_at_start_ = ReadStartupSettings(presets_.folder());
   usb_.USB_PID.store(saved_at_start_.PID);
   usb_.USB_VID.store(saved_at_start_.VID);
+}
+
+namespace {
+
+DmxKeys KeysOf(const DmxSettings& s) {
+  return {true, s.enabled ? 1 : 0, s.universe, s.start, s.level, static_cast<int>(s.mapping)};
+}
+
+}  // namespace
+
+void ProgramCore::ReadDmxSettings() {
+  if (!outputs_.dmx) return;
+  const DmxKeys keys = ReadDmxKeys(presets_.folder());
+  save_dmx_keys_ = keys.found;
+  const CheckedDmxSettings checked = CheckDmxSettings(keys.DMX, keys.DMX_UNIVERSE, keys.DMX_START,
+                                                      keys.DMX_LEVEL, keys.DMX_MAPPING);
+  if (!checked.problem.empty())
+    std::fprintf(stderr, "glimmerix: %s: %s\n", kSettingsFile, checked.problem.c_str());
+  outputs_.dmx->Apply(checked.settings);
+}
+
+std::string ProgramCore::ApplyDmxSettings(const DmxSettings& settings) {
+  if (!outputs_.dmx) return "This system has no DMX output.";
+  if (finished_) return {};
+  const CheckedDmxSettings checked =
+      CheckDmxSettings(settings.enabled ? 1 : 0, settings.universe, settings.start, settings.level,
+                       static_cast<int>(settings.mapping));
+  if (!checked.problem.empty()) return checked.problem;
+  outputs_.dmx->Apply(checked.settings);
+  save_dmx_keys_ = true;
+  SaveDmxKeys(KeysOf(checked.settings), presets_.folder());
+  return {};
+}
+
+DmxSettings ProgramCore::dmx_settings() const {
+  return outputs_.dmx ? outputs_.dmx->settings() : DmxSettings{};
+}
+
+std::string ProgramCore::dmx_status() const {
+  if (!outputs_.dmx) return "This system has no DMX output.";
+  const std::string status = outputs_.dmx->status();
+  if (!outputs_.dmx->settings().enabled) return "DMX output is off.";
+  return status.empty() ? "Connecting to OLA..." : status;
 }
 
 bool ProgramCore::LoadParallelPortLibrary() {
@@ -195,6 +240,7 @@ void ProgramCore::StartEngine() {
   ports.random = random_.get();
   ports.sleeper = &sleeper_;
   ports.columns = links_.columns;
+  ports.channels = outputs_.dmx.get();
   engine_ = std::make_unique<Engine>(table_, shared_, ports);
   engine_thread_ = std::jthread([this](std::stop_token stop) { engine_->RunLoop(stop); });
 
@@ -278,6 +324,9 @@ void ProgramCore::MenuCommandChosen(MenuCommand command) {
     case MenuCommand::kHistoryHelp:
       front_end_.OpenViewer(Document::kHistory);
       break;
+    case MenuCommand::kDmx:
+      front_end_.OpenDmxDialog();
+      break;
     case MenuCommand::kAbout:
       front_end_.OpenViewer(Document::kDevelopers);
       break;
@@ -329,15 +378,21 @@ void ProgramCore::UseController(int vendor, int product) {
 void ProgramCore::CloseRequest(int frame_x, int frame_y) {
   if (finished_) return;
   shared_.closing.store(1);
-  SaveOnClose(presets_, frame_x, frame_y);
+  const DmxKeys dmx = KeysOf(dmx_settings());
+  SaveOnClose(presets_, frame_x, frame_y, save_dmx_keys_ ? &dmx : nullptr);
   Finish();
 }
 
 void ProgramCore::ExitCommand() {
   if (finished_) return;
   shared_.closing.store(1);
-  SaveOnExit(presets_);
+  SaveDuringExit();
   Finish();
+}
+
+void ProgramCore::SaveDuringExit() {
+  const DmxKeys dmx = KeysOf(dmx_settings());
+  SaveOnExit(presets_, save_dmx_keys_ ? &dmx : nullptr);
 }
 
 void ProgramCore::TerminationSignal() {
@@ -356,6 +411,8 @@ void ProgramCore::SwitchOffOutputs() {
   if (std::this_thread::get_id() != engine_thread_.get_id()) StopEngine();
   usb_.SwitchOff();
   outputs_.parallel_port->SwitchOff();
+  // Last: the controller's all-off reports are out (or given up on) before the DMX one.
+  if (outputs_.dmx) outputs_.dmx->SwitchOff();
 }
 
 void ProgramCore::StopEngine() {
@@ -380,7 +437,7 @@ void ProgramCore::AtProcessExit() {
 void ProgramCore::EmergencyStop() {
   if (finished_.exchange(true)) return;
   shared_.closing.store(1);
-  if (std::this_thread::get_id() == main_thread_) SaveOnExit(presets_);
+  if (std::this_thread::get_id() == main_thread_) SaveDuringExit();
   SwitchOffOutputs();
 }
 

@@ -23,6 +23,7 @@
 #include "engine/controls.h"
 #include "engine/engine.h"
 #include "engine/realtime.h"
+#include "outputs/dmx_output.h"
 #include "outputs/system_outputs.h"
 #include "outputs/usb_controller.h"
 #include "presets/presets.h"
@@ -77,6 +78,10 @@ class ProgramCore {
   // The user chose entry i of the "Input" submenu last shown: recorded from now on, saved as
   // "Input".
   void InputChosen(int entry);
+  // The DMX dialog's settings: checked, then in force at once and saved in setting.dat. Values out
+  // of range are refused: nothing changes and the returned text says which and why (empty when
+  // applied). False from has_dmx() makes this a refusal too.
+  std::string ApplyDmxSettings(const DmxSettings& settings);
 
   // The process is ending through exit() without either way out having run (Xlib ends the
   // process when the X server goes away, as at logout): the outputs are switched off all the
@@ -92,11 +97,16 @@ class ProgramCore {
   UsbController& controller() { return usb_; }
   ParallelPortOutput& parallel_port() { return *outputs_.parallel_port; }
   const std::string& tray_tool_tip() const { return tray_tool_tip_; }
+  // Whether this system has a DMX output; its settings (defaults without one) and status line.
+  bool has_dmx() const { return outputs_.dmx != nullptr; }
+  DmxSettings dmx_settings() const;
+  std::string dmx_status() const;
 
  private:
   // Start-up's steps.
   void RemoveLeftoversOfKilledSaves();
   void ReadSettingsBeforeWindow();
+  void ReadDmxSettings();
   bool LoadParallelPortLibrary();
   void CreateWindowAndTray();
   void FillPresetListFromProgramFolder();
@@ -121,6 +131,7 @@ class ProgramCore {
   // the controller's and the port's all-off values sent.
   void SwitchOffOutputs();
   void StopEngine();
+  void SaveDuringExit();  // the exit path's saves, with the DMX keys when they are kept
   static void AtProcessExit();
 
   const std::string program_folder_;
@@ -151,6 +162,9 @@ class ProgramCore {
   std::vector<RecordingSourceInfo> listed_sources_;  // as the submenu shows them
   unsigned shown_generation_ = 0;
   bool shown_server_available_ = false;
+  // The DMX keys are written on the way out once the file held them or the dialog set them, so a
+  // user who never uses DMX keeps a setting.dat without them.
+  bool save_dmx_keys_ = false;
   std::string tray_tool_tip_;  // what the tray icon's tool tip says now
   // A way out has run: later events come from the toolkit, not the user. Atomic for
   // EmergencyStop.

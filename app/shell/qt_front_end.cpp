@@ -17,6 +17,7 @@
 
 #include "app/shell/app_icon.h"
 #include "app/shell/controller_dialog.h"
+#include "app/shell/dmx_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
 #include "app/shell/window_layout.h"
@@ -57,7 +58,8 @@ QtFrontEnd::QtFrontEnd(std::string program_folder, int signal_fd, ShowRequests* 
 QtFrontEnd::~QtFrontEnd() {
   qApp->removeEventFilter(this);
   controller_dialog_.reset();  // its light test, if running, gives the outputs back to the core
-  core_.reset();               // the engine stopped before the widgets it reports to go
+  dmx_dialog_.reset();
+  core_.reset();  // the engine stopped before the widgets it reports to go
   delete bridge_notifier_;
   delete signal_notifier_;
   delete show_notifier_;
@@ -109,6 +111,7 @@ void QtFrontEnd::CreateWindowAndTray(int frame_x, int frame_y) {
   QMenu* help = menu_->addMenu(QStringLiteral("Help"));
   help->addAction(QStringLiteral("Settings"), this, command(MenuCommand::kSettingsHelp));
   help->addAction(QStringLiteral("History"), this, command(MenuCommand::kHistoryHelp));
+  menu_->addAction(QStringLiteral("DMX..."), this, command(MenuCommand::kDmx));
   menu_->addAction(QStringLiteral("About"), this, command(MenuCommand::kAbout));
   menu_->addSeparator();
   menu_->addAction(QStringLiteral("Exit"), this, command(MenuCommand::kExit));
@@ -221,6 +224,18 @@ void QtFrontEnd::OpenControllerDialog() {
   controller_dialog_->show();
   controller_dialog_->raise();
   controller_dialog_->activateWindow();
+}
+
+void QtFrontEnd::OpenDmxDialog() {
+  if (!dmx_dialog_) {
+    dmx_dialog_ = std::make_unique<DmxDialog>(*core_);
+    dmx_dialog_->setWindowIcon(AppIcon());
+  } else {
+    dmx_dialog_->Refresh();
+  }
+  dmx_dialog_->show();
+  dmx_dialog_->raise();
+  dmx_dialog_->activateWindow();
 }
 
 void QtFrontEnd::SetTrayToolTip(const std::string& text) {

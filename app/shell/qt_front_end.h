@@ -26,6 +26,7 @@ class QWidget;
 namespace glimmerix::shell {
 
 class ControllerDialog;
+class DmxDialog;
 class MainWindow;
 class ShowRequests;
 
@@ -54,6 +55,7 @@ class QtFrontEnd : public QObject, public FrontEnd, private GuiBridge::Consumer 
   void ShowMode(int mode) override;
   void OpenViewer(Document document) override;
   void OpenControllerDialog() override;
+  void OpenDmxDialog() override;
   void SetTrayToolTip(const std::string& text) override;
   void ShowInputChoices(const std::vector<InputMenuEntry>& entries) override;
   void Quit() override;
@@ -80,6 +82,7 @@ class QtFrontEnd : public QObject, public FrontEnd, private GuiBridge::Consumer 
   std::unique_ptr<MainWindow> window_;
   DocumentViewers viewers_;
   std::unique_ptr<ControllerDialog> controller_dialog_;  // made when first opened
+  std::unique_ptr<DmxDialog> dmx_dialog_;                // made when first opened
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* menu_ = nullptr;
   QMenu* input_menu_ = nullptr;  // "Input", inside menu_

@@ -1,5 +1,6 @@
 #include "outputs/system_outputs.h"
 
+#include "outputs/linux/ola_dmx_sender.h"
 #include "outputs/linux/parallel_port.h"
 #include "outputs/linux/x11_keyboard.h"
 
@@ -51,6 +52,7 @@ SystemOutputs OpenSystemOutputs() {
   outputs.lock_states = std::make_unique<X11LockKeyStates>();
   outputs.lamps = std::make_unique<X11KeyboardLamps>();
   outputs.hot_keys = std::make_unique<X11HotKeys>();
+  outputs.dmx = std::make_unique<DmxOutput>(MakeOlaDmxConnection());
   return outputs;
 }
 

@@ -167,7 +167,7 @@ TEST_F(EndToEnd, ACloseRequestForAViewerClosesThatViewerAndTheProgramRunsOn) {
   ProgramRun run;
   const Window icon = StartWithoutPosition(run);
   ASSERT_NE(icon, 0u);
-  PickFromTrayMenu(icon, "Down Down Down Down Down Down Return");  // "About"
+  PickFromTrayMenu(icon, "Down Down Down Down Down Down Down Return");  // "About"
   Window viewer = 0;
   ASSERT_TRUE(WaitFor([&] { return (viewer = x.MappedWindow("Developers")) != 0; }, 5s));
   EXPECT_EQ(x.Geometry(viewer).size(), QSize(500, 400));
@@ -315,7 +315,7 @@ TEST_F(EndToEnd, TheMenusExitSavesWithoutThePositionAndSettingsOpensTheHelp) {
   PickFromTrayMenu(icon, "Down Down Down Down Down Right Return");  // Help > Settings
   EXPECT_TRUE(WaitFor([&] { return x.MappedWindow("Settings") != 0; }, 5s));
 
-  PickFromTrayMenu(icon, "Down Down Down Down Down Down Down Return");  // "Exit"
+  PickFromTrayMenu(icon, "Down Down Down Down Down Down Down Down Return");  // "Exit"
   ASSERT_EQ(run.WaitExit(10s), 0) << run.Read("program.log");
   std::vector<std::string> keys = {"PID", "VID", "Preset"};
   for (const std::string& k : CloseKeys(false)) keys.push_back(k);

@@ -64,6 +64,7 @@ class FakeFrontEnd : public FrontEnd {
   void ShowMode(int mode) override { journal_.Add("mode " + std::to_string(mode)); }
   void OpenViewer(Document d) override { journal_.Add("viewer " + std::to_string(int(d))); }
   void OpenControllerDialog() override { journal_.Add("controller dialog"); }
+  void OpenDmxDialog() override { journal_.Add("dmx dialog"); }
   void SetTrayToolTip(const std::string& text) override { journal_.Add("tip " + text); }
   // "input: Default input*, What this computer plays" (* ticked, ~ greyed, | a separator before)
   void ShowInputChoices(const std::vector<InputMenuEntry>& entries) override {

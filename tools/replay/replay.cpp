@@ -14,7 +14,9 @@
 #include <span>
 
 #include "engine/realtime.h"
+#include "outputs/dmx_frames.h"
 #include "presets/presets.h"
+#include "presets/settings_file.h"
 #include "program/startup.h"
 #include "tools/replay/fd_stream.h"
 #include "tools/replay/light_png.h"
@@ -65,6 +67,20 @@ class RecordingLpt : public ParallelPort {
 
  private:
   std::vector<int>& sink_;
+};
+
+// The DMX output's values for each pass that sends, as the program would put them in its frame.
+class RecordingDmx : public ChannelSink {
+ public:
+  RecordingDmx(const DmxSettings& settings, std::optional<std::array<std::uint8_t, 18>>& sink)
+      : settings_(settings), sink_(sink) {}
+  void ChannelsSent(const int* states, const float* band_values, bool inverted) override {
+    sink_ = DmxChannelValues(settings_, states, band_values, inverted);
+  }
+
+ private:
+  DmxSettings settings_;
+  std::optional<std::array<std::uint8_t, 18>>& sink_;
 };
 
 // Spectra from a raw float32 stream, one pass of 2048 values at a time.
@@ -142,6 +158,8 @@ the Level and AGC copies.
                    per channel (lamp red when lit, band value in green), channel numbers on the
                    left, time along the bottom (a tick every second)
   --quiet          print no pass lines (with --png: only the picture)
+  --dmx            end each pass line with "dmx": the 18 values the DMX output sends to slots
+                   start..start+17 (its level and mapping from --settings, else on = 255)
   --settings DIR   start the controls and the mode as the program would with setting.dat and
                    the pattern files of DIR (nothing is written); the options below are applied
                    after it
@@ -180,6 +198,10 @@ bool ParseReplayArgs(const std::vector<std::string>& args, ReplayOptions& option
     }
     if (name == "--quiet") {
       options.quiet = true;
+      continue;
+    }
+    if (name == "--dmx") {
+      options.dmx = true;
       continue;
     }
     if (i + 1 >= args.size()) {
@@ -273,7 +295,12 @@ void WritePassJson(std::ostream& out, const PassRecord& r, const Engine& engine,
   WriteArray(out, r.lpt, [&](int v) { out << v; });
   out << ",\"leds\":[" << engine.num_lock_lamp() << ',' << engine.caps_lock_lamp() << ','
       << engine.scroll_lock_lamp() << "],\"qwerty\":" << shared.engine_level_bar.load()
-      << ",\"agc\":" << shared.engine_agc_bar.load() << '}';
+      << ",\"agc\":" << shared.engine_agc_bar.load();
+  if (r.dmx) {
+    out << ",\"dmx\":";
+    WriteArray(out, *r.dmx, [&](std::uint8_t v) { out << static_cast<int>(v); });
+  }
+  out << '}';
 }
 
 int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
@@ -336,6 +363,13 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
     Presets presets(controls, shared, flag_wr, dir);
     SetControlsAsAtStartup(presets, dir);
   }
+  DmxSettings dmx_settings;
+  if (options.settings_dir) {
+    const DmxKeys keys = ReadDmxKeys(*options.settings_dir);
+    dmx_settings =
+        CheckDmxSettings(1, keys.DMX_UNIVERSE, keys.DMX_START, keys.DMX_LEVEL, keys.DMX_MAPPING)
+            .settings;
+  }
   for (const auto& apply : options.settings) apply(controls, shared);
   // The engine starts as the program does: a device present, Bright and Step requested.
   shared.send_bright_and_step.store(1);
@@ -351,6 +385,8 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   ports.usb = &usb;
   ports.lpt = &lpt;
   ports.random = &random;
+  RecordingDmx dmx(dmx_settings, record.dmx);
+  if (options.dmx) ports.channels = &dmx;
   Engine engine(controls, shared, ports);
 
   for (long long pass = 0; !options.passes || pass < *options.passes; ++pass) {
@@ -377,6 +413,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
     record.mode = shared.mode.load();
     record.reports.clear();
     record.lpt.clear();
+    if (options.dmx) record.dmx = std::array<std::uint8_t, 18>{};
     engine.RunPass();
     if (!options.quiet) {
       WritePassJson(out, record, engine, controls, shared);

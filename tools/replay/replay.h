@@ -6,6 +6,7 @@
 // --passes N only what N passes need is read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -23,6 +24,7 @@ struct ReplayOptions {
   std::string png_path;      // --png: empty for no picture
   bool quiet = false;        // --quiet: no pass lines
   bool help = false;         // --help: print ReplayUsage(), nothing else
+  bool dmx = false;          // --dmx: each pass line ends with the DMX output's 18 values
   std::optional<long long> passes;
   std::uint32_t seed = 1;
   std::optional<std::string> settings_dir;  // --settings: applied before the settings below
@@ -43,6 +45,7 @@ struct PassRecord {
   int mode = 0;
   std::vector<std::uint8_t> reports;
   std::vector<int> lpt;
+  std::optional<std::array<std::uint8_t, 18>> dmx;  // --dmx: slots start..start+17 of the frame
 };
 void WritePassJson(std::ostream& out, const PassRecord& record, const Engine& engine,
                    const ControlTable& controls, const EngineShared& shared);

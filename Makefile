@@ -37,10 +37,11 @@ windows:
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERIX_WERROR=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
-# The Windows unit tests under Wine, then the replay tools of both builds over the same input
-# (the Linux one is built in $(BUILD) when missing).
+# The Windows tests under Wine, with the test services (the recording's tests play into their
+# PulseAudio), then the replay tools of both builds over the same input (the Linux one is built in
+# $(BUILD) when missing).
 test-windows: windows configure
-	@ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j 2
+	@bash scripts/with-test-services ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j 2
 	@cmake -S . -B $(BUILD) -DGLIMMERIX_WINDOWS_BUILD=$(abspath $(WINDOWS_BUILD)) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target glimmerix-replay glimmerix-spectra-gen
 	@ctest --test-dir $(BUILD) -R replay_cross_build --output-on-failure

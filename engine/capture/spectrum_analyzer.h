@@ -9,9 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/capture/real_fft.h"
 #include "engine/ports.h"
-
-struct kiss_fftr_state;
 
 namespace glimmerix {
 
@@ -41,10 +40,7 @@ class SpectrumAnalyzer {
   void Analyze(const float* samples, float* magnitudes);
 
  private:
-  struct KissFree {
-    void operator()(kiss_fftr_state* cfg) const;
-  };
-  std::unique_ptr<kiss_fftr_state, KissFree> cfg_;
+  RealFft fft_;
   std::vector<float> window_;    // periodic Hann, kFftSize values
   std::vector<float> windowed_;  // scratch: the windowed samples
   std::vector<float> spectrum_;  // scratch: kFftSize / 2 + 1 complex values, interleaved re, im

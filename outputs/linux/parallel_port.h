@@ -5,24 +5,18 @@
 //   extern "C" void Inpout32Retry()                        try the port again at the next Out32
 // A plug-in without them works as before, with no problem ever reported.
 //
-// Threads: Inpout32Library is loaded and released on the main thread. LptPort::WriteRegister runs
-// on the engine thread (and on the main thread at shutdown); SwitchOff on the main thread. Release
-// the library only after every LptPort made from it is switched off or destroyed.
+// The port itself, written through these, is LptPort (outputs/lpt_port.h).
+//
+// Threads: Inpout32Library is loaded and released on the main thread. Release the library only
+// after every LptPort made from it is switched off or destroyed.
 #pragma once
 
-#include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "engine/ports.h"
+#include "outputs/lpt_port.h"
 
 namespace glimmerix {
-
-// The plug-in's entry points.
-using Out32Function = void (*)(short address, short value);
-using ProblemFunction = int (*)(char* text, int size);
-using RetryFunction = void (*)();
 
 class Inpout32Library {
  public:
@@ -59,44 +53,6 @@ class Inpout32Library {
  private:
   void* handle_ = nullptr;
   std::string error_;
-};
-
-// WriteRegister through Out32, looked up once when the port is made; a library without Out32 (or
-// none loaded) makes every WriteRegister do nothing.
-class LptPort : public ParallelPort {
- public:
-  static constexpr int kData = 0x378;
-  static constexpr int kControl = 0x37A;
-  static constexpr int kControlAllOff = 0x0B;  // all four control lines low
-
-  explicit LptPort(const Inpout32Library& library)
-      : out32_(library.Out32()), problem_(library.Problem()), retry_(library.Retry()) {}
-
-  // Out32(address, value); the plug-in writes the value's low byte to the register.
-  void WriteRegister(int address, int value) override;
-
-  // The shutdown's all-off values (0x378 <- 0, then 0x37A <- 0x0B); nothing is written afterwards.
-  void SwitchOff();
-
-  bool has_entry_point() const { return out32_ != nullptr; }
-
-  // Why the port cannot be written, as the plug-in says (node, reason, what to do); empty while
-  // it can, before the first write, or when the plug-in does not tell. Any thread.
-  std::string problem() const;
-  // Main thread: prints the problem on stderr (to) when there is one not yet said since the port
-  // was made or last retried.
-  void SayProblemOnce(std::FILE* to = stderr);
-  // Main thread: a port that could not be opened is tried again at the next write (the "LPT" box
-  // ticked again), and its outcome said again.
-  void Retry();
-
- private:
-  const Out32Function out32_;
-  const ProblemFunction problem_;
-  const RetryFunction retry_;
-  bool problem_said_ = false;  // main thread only
-  std::mutex mutex_;           // guards closed_, so no write follows the all-off values
-  bool closed_ = false;
 };
 
 }  // namespace glimmerix

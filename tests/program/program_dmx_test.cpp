@@ -12,6 +12,7 @@
 
 #include "program/program_core.h"
 #include "settings/settings_store.h"
+#include "tests/program/quiet_front_end.h"
 #include "tests/support/fake_hid_tree.h"
 #include "tests/support/temp_folder.h"
 
@@ -21,27 +22,8 @@ namespace {
 using testing::FakeHidTree;
 using testing::kPid;
 using testing::kVid;
+using testing::QuietFrontEnd;
 using testing::TempFolder;
-
-class QuietFrontEnd : public FrontEnd {
- public:
-  void CreateWindowAndTray(int, int) override {}
-  void ShowFileMissing(const std::string&) override {}
-  void StartTimer(int) override {}
-  bool HasDesktop() const override { return false; }
-  bool TrayIconShows() const override { return false; }
-  void ShowMainWindow() override {}
-  void HideMainWindow() override {}
-  void ToggleMainWindowWidth() override {}
-  void ShowMode(int) override {}
-  void OpenViewer(Document) override {}
-  void OpenControllerDialog() override {}
-  void OpenDmxDialog() override { ++dmx_dialogs; }
-  void SetTrayToolTip(const std::string&) override {}
-  void ShowInputChoices(const std::vector<InputMenuEntry>&) override {}
-  void Quit() override {}
-  int dmx_dialogs = 0;
-};
 
 struct NoPort : ParallelPortOutput {
   bool LoadLibrary(const std::string&) override { return true; }

@@ -13,6 +13,7 @@
 #include "engine/capture/windows/wave_in_recording.h"
 #include "outputs/windows/text.h"
 #include "tests/outputs/windows/stand_in.h"
+#include "tests/program/quiet_front_end.h"
 #include "tests/support/temp_folder.h"
 
 namespace glimmerix {
@@ -21,30 +22,8 @@ namespace {
 using testing::HidStandIn;
 using testing::kPid;
 using testing::kVid;
+using testing::QuietFrontEnd;
 using testing::TempFolder;
-
-// Counts what the core asks of the window; the text of the "File missing!" box.
-class QuietFrontEnd : public FrontEnd {
- public:
-  void CreateWindowAndTray(int, int) override {}
-  void ShowFileMissing(const std::string& text) override { file_missing = text; }
-  void StartTimer(int) override {}
-  bool HasDesktop() const override { return false; }
-  bool TrayIconShows() const override { return false; }
-  void ShowMainWindow() override {}
-  void HideMainWindow() override {}
-  void ToggleMainWindowWidth() override {}
-  void ShowMode(int) override {}
-  void OpenViewer(Document) override {}
-  void OpenControllerDialog() override {}
-  void OpenDmxDialog() override {}
-  void SetTrayToolTip(const std::string&) override {}
-  void ShowInputChoices(const std::vector<InputMenuEntry>&) override {}
-  void Quit() override { ++quits; }
-
-  std::string file_missing;
-  int quits = 0;
-};
 
 struct FirstNumber : RandomSource {
   int Uniform(int) override { return 0; }

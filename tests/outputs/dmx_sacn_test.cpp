@@ -201,6 +201,7 @@ class DmxOverSacn : public ::testing::Test {
     if (unshare(CLONE_NEWNET) != 0)
       GTEST_SKIP() << "cannot make a network namespace: unshare(CLONE_NEWNET): "
                    << std::strerror(errno);
+    left_machine_namespace_ = true;
     receiver_ = std::make_unique<SacnReceiver>();
     if (receiver_->tid() < 0) GTEST_SKIP() << receiver_->why();
     const std::string tid = std::to_string(receiver_->tid());
@@ -229,13 +230,14 @@ class DmxOverSacn : public ::testing::Test {
   void TearDown() override {
     daemon_.reset();
     receiver_.reset();
-    if (machine_namespace_ >= 0) {
+    if (left_machine_namespace_) {
       EXPECT_EQ(setns(machine_namespace_, CLONE_NEWNET), 0) << std::strerror(errno);
-      close(machine_namespace_);
     }
+    if (machine_namespace_ >= 0) close(machine_namespace_);
   }
 
   int machine_namespace_ = -1;
+  bool left_machine_namespace_ = false;
   std::string machine_namespace_name_;
   std::string receiver_task_;
   std::unique_ptr<SacnReceiver> receiver_;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "tests/support/temp_folder.h"
 
@@ -19,11 +20,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Every plug-in of Debian 12's olad; all but Art-Net are switched off.
-constexpr const char* kOtherPlugins[] = {
-    "dummy",   "e131",    "espnet",           "ftdidmx", "gpio",     "karate",   "kinet",
-    "milinst", "opendmx", "openpixelcontrol", "osc",     "pathport", "renard",   "sandnet",
-    "shownet", "spi",     "stageprofi",       "uartdmx", "usbdmx",   "usbserial"};
+// Every plug-in of Debian 12's olad; all but the test's are switched off.
+constexpr const char* kPlugins[] = {
+    "artnet",  "dummy",   "e131",    "espnet",           "ftdidmx", "gpio",     "karate",
+    "kinet",   "milinst", "opendmx", "openpixelcontrol", "osc",     "pathport", "renard",
+    "sandnet", "shownet", "spi",     "stageprofi",       "uartdmx", "usbdmx",   "usbserial"};
 
 bool RpcPortAnswers() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -38,7 +39,13 @@ bool RpcPortAnswers() {
 
 }  // namespace
 
-OlaDaemon::OlaDaemon(int universe) : universe_(universe) {}
+OlaPlugin ArtNetOnLoopback() {
+  return {"artnet",
+          "enabled = true\nip = 127.0.0.1\nuse_loopback = true\nalways_broadcast = true\n"};
+}
+
+OlaDaemon::OlaDaemon(int universe, OlaPlugin plugin)
+    : universe_(universe), plugin_(std::move(plugin)) {}
 
 OlaDaemon::~OlaDaemon() {
   Kill();
@@ -50,10 +57,10 @@ bool OlaDaemon::Start(std::string& why) {
     return false;
   }
   config_ = std::make_unique<TempFolder>();
-  for (const char* plugin : kOtherPlugins)
-    config_->Put(std::string("ola-") + plugin + ".conf", "enabled = false\n");
-  config_->Put("ola-artnet.conf",
-               "enabled = true\nip = 127.0.0.1\nuse_loopback = true\nalways_broadcast = true\n");
+  for (const char* plugin : kPlugins)
+    if (plugin != plugin_.name)
+      config_->Put(std::string("ola-") + plugin + ".conf", "enabled = false\n");
+  config_->Put("ola-" + plugin_.name + ".conf", plugin_.config);
   const passwd* olad = getpwnam("olad");
   const bool as_root = geteuid() == 0;
   if (as_root) {
@@ -88,7 +95,7 @@ bool OlaDaemon::Start(std::string& why) {
     if (std::system(patch.c_str()) == 0) return true;
     std::this_thread::sleep_for(100ms);
   }
-  why = "ola_patch could not patch the Art-Net port";
+  why = "ola_patch could not patch the " + plugin_.name + " port";
   return false;
 }
 

@@ -1,10 +1,11 @@
 // OLA's daemon for a test, and what it puts on the wire.
 //
 // OlaDaemon runs olad on the loopback RPC port 9010 with a fresh config folder, every plug-in off
-// but Art-Net (on 127.0.0.1, broadcasting), no HTTP server, as the unprivileged user "olad" when
-// the test runs as root (olad refuses root). Universe `universe` is patched to the Art-Net node's
-// output port 0, so its frames go out as ArtDmx packets on 127.0.0.1:6454. Tests that use it take
-// the ctest resource lock "olad": one daemon at a time on the machine.
+// but one (by default Art-Net on 127.0.0.1, broadcasting), no HTTP server, as the unprivileged
+// user "olad" when the test runs as root (olad refuses root). Universe `universe` is patched to
+// output port 0 of that plug-in's device, so with Art-Net its frames go out as ArtDmx packets on
+// 127.0.0.1:6454. Tests that use it on the machine's own network take the ctest resource lock
+// "olad": one daemon at a time there.
 //
 // ArtDmxListener receives those packets on a thread of its own (port 6454 shared with olad). olad
 // sends them to 127.0.0.1, and of the two sockets on the port the one bound last receives them:
@@ -28,9 +29,17 @@ namespace glimmerix::testing {
 
 class TempFolder;
 
+// The one plug-in olad runs: its name as in its config file's ("artnet" for ola-artnet.conf) and
+// that file's text.
+struct OlaPlugin {
+  std::string name;
+  std::string config;
+};
+OlaPlugin ArtNetOnLoopback();
+
 class OlaDaemon {
  public:
-  explicit OlaDaemon(int universe = 1);
+  explicit OlaDaemon(int universe = 1, OlaPlugin plugin = ArtNetOnLoopback());
   ~OlaDaemon();  // kills the daemon
   OlaDaemon(const OlaDaemon&) = delete;
   OlaDaemon& operator=(const OlaDaemon&) = delete;
@@ -40,9 +49,11 @@ class OlaDaemon {
   void Kill();  // SIGKILL, then waits for it
   void Signal(int signo) const;
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
  private:
   int universe_;
+  OlaPlugin plugin_;
   std::unique_ptr<TempFolder> config_;
   pid_t pid_ = -1;
 };

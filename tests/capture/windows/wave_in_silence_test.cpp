@@ -4,6 +4,8 @@
 // stderr.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "engine/capture/windows/wave_in_recording.h"
 #include "tests/capture/windows/winmm_sound.h"
 
@@ -30,6 +32,9 @@ TEST(WaveInRecordingSilence, SilenceForTheIntervalIsToldOnceAndATonePlayedClears
   EXPECT_EQ(recording.problem_kind(), RecordingProblem::kNoSound) << recording.problem();
   EXPECT_EQ(recording.problem(), "no sound from the recording input");
   EXPECT_GE(after, 2s) << "told before the interval was over";
+  std::printf(
+      "no sound told %lld ms after the start (interval 2000 ms)\n",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(after).count()));
   EXPECT_LT(told, 6s);
   std::this_thread::sleep_for(600ms);  // a few more looks: told once
   {

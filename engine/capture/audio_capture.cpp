@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 namespace glimmerix {
@@ -30,22 +29,6 @@ void QuietSoundLibraries() {
 }
 
 }  // namespace
-
-std::string_view AudioCapture::Phrase(Problem problem) {
-  switch (problem) {
-    case Problem::kNoSoundServer:
-      return "no sound server";
-    case Problem::kDeviceDoesNotStart:
-      return "the recording device does not start";
-    case Problem::kNoSound:
-      return "no sound from the recording input";
-    case Problem::kSourceMissing:
-      return "the chosen input is not there";
-    case Problem::kNone:
-      break;
-  }
-  return "";
-}
 
 AudioCapture::~AudioCapture() {
   Stop();
@@ -165,10 +148,8 @@ void AudioCapture::DeliverFromServer(void* self, const float* samples, std::size
 void AudioCapture::Run(std::stop_token stop) {
   QuietSoundLibraries();
   const Clock::time_point started = Clock::now();
-  silence_from_ = next_listen_ = started;
-  told_ = Problem::kNone;
+  sound_watch_.Begin(live_, started);
   problem_.store(Problem::kNone, std::memory_order_release);
-  listened_up_to_ = live_.delivered();
   Clock::time_point next_attempt = started;
   while (!stop.stop_requested()) {
     // The watch's news, and a new choice, may ask for another source than the one recorded.
@@ -306,7 +287,7 @@ void AudioCapture::Opened(Clock::time_point now, Backend backend) {
   opened_at_ = now;
   // Back from a missing or stuck recording: silence counts from here.
   const Problem before = problem_.load(std::memory_order_relaxed);
-  if (before != Problem::kNone && before != Problem::kNoSound) silence_from_ = now;
+  if (before != Problem::kNone && before != Problem::kNoSound) sound_watch_.RestartSilence(now);
   streams_opened_.fetch_add(1, std::memory_order_acq_rel);
   backend_.store(backend, std::memory_order_release);
 }
@@ -328,22 +309,11 @@ void AudioCapture::Close() {
 
 void AudioCapture::Review(Clock::time_point now) {
   const bool recording = backend_.load(std::memory_order_relaxed) != Backend::kNone;
-  bool heard = false;
-  if (recording && now >= next_listen_) {
-    next_listen_ = now + kWatchInterval;
-    const std::uint64_t delivered = live_.delivered();
-    const auto count = static_cast<std::size_t>(
-        std::min<std::uint64_t>(delivered - listened_up_to_, listened_.size()));
-    listened_up_to_ = delivered;
-    live_.ReadNewest(listened_.data(), count);
-    heard = std::any_of(listened_.begin(), listened_.begin() + count,
-                        [](float sample) { return std::fabs(sample) > kSoundLevel; });
-    if (heard) silence_from_ = now;
-  }
+  const bool heard = recording && sound_watch_.Listen(live_, now);
 
   Problem problem = problem_.load(std::memory_order_relaxed);
   if (recording) {
-    problem = now - silence_from_ >= kSilenceReported ? Problem::kNoSound : Problem::kNone;
+    problem = sound_watch_.silent_too_long(now) ? Problem::kNoSound : Problem::kNone;
   } else if (fallback_stuck_) {
     problem = Problem::kDeviceDoesNotStart;
   } else if (source_missing_) {
@@ -355,10 +325,7 @@ void AudioCapture::Review(Clock::time_point now) {
   }
   problem_.store(problem, std::memory_order_release);
   // A problem is told when it begins; its end only once sound is really heard.
-  if (problem != told_ && (problem != Problem::kNone || heard)) {
-    told_ = problem;
-    Tell(problem);
-  }
+  if (sound_watch_.Tell(problem, heard)) Tell(problem);
 }
 
 void AudioCapture::Tell(Problem problem) const {

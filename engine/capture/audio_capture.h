@@ -33,8 +33,8 @@
 //
 // What keeps the lights dark is told as problem(): no sound server, a recording device that does
 // not start, or only silence (nothing above kSoundLevel) for kSilenceReported. The background
-// thread decides it, looking at the newest samples at most every kWatchInterval, and says each
-// change once on stderr (a line when sound arrives again after a problem was told).
+// thread decides it, looking at the newest samples at most every kWatchInterval (SoundWatch), and
+// says each change once on stderr (a line when sound arrives again after a problem was told).
 //
 // PortAudio's, ALSA's and JACK's diagnostics are kept off stderr (ALSA's error handler and JACK's
 // message functions are replaced process-wide on first use).
@@ -66,6 +66,7 @@
 #include "engine/capture/pulse_recording.h"
 #include "engine/capture/pulse_source_watch.h"
 #include "engine/capture/recording.h"
+#include "engine/capture/sound_watch.h"
 #include "engine/ports.h"
 
 namespace glimmerix {
@@ -94,21 +95,14 @@ class AudioCapture : public Recording {
   static constexpr std::chrono::milliseconds kFallbackOpenTimeout{5000};
   static constexpr std::chrono::milliseconds kFallbackCloseWait{500};
   // Nothing but samples under kSoundLevel in magnitude (full scale 1: about -80 dB) for this long
-  // counts as "no sound".
-  static constexpr std::chrono::milliseconds kSilenceReported{10000};
-  static constexpr float kSoundLevel = 1e-4f;
+  // counts as "no sound" (SoundWatch).
+  static constexpr std::chrono::milliseconds kSilenceReported = SoundWatch::kSilenceReported;
+  static constexpr float kSoundLevel = SoundWatch::kSoundLevel;
 
-  // Why the recording brings no sound, if it does not.
-  enum class Problem {
-    kNone,                // sound arrives, or not yet known (just started, just reopened)
-    kNoSoundServer,       // no sound server answers, and nothing else records
-    kDeviceDoesNotStart,  // the recording does not start: PortAudio's open is stuck, or the
-                          // sound server answers but does not start the stream
-    kNoSound,             // recording, but only silence for kSilenceReported
-    kSourceMissing,       // the chosen source (or the default output's monitor) is not there
-  };
+  // Why the recording brings no sound, if it does not (sound_watch.h).
+  using Problem = RecordingProblem;
   // The problem as a short lower-case phrase ("" for kNone); static text.
-  static std::string_view Phrase(Problem problem);
+  static std::string_view Phrase(Problem problem) { return RecordingProblemPhrase(problem); }
 
   using InputKind = glimmerix::InputKind;  // recording.h
 
@@ -235,14 +229,8 @@ class AudioCapture : public Recording {
   Clock::duration fallback_wait_ = kReopenInterval;
   // How the last open of the sound server failed (background thread only).
   PulseRecording::OpenFailure server_failure_ = PulseRecording::OpenFailure::kNone;
-  // Listening for sound (background thread only): silence counts from silence_from_; the next
-  // look at the samples; the ring's count at the last look; the samples looked at; the problem
-  // last told on stderr.
-  Clock::time_point silence_from_{};
-  Clock::time_point next_listen_{};
-  std::uint64_t listened_up_to_ = 0;
-  std::array<float, 8192> listened_{};
-  Problem told_ = Problem::kNone;
+  // Listening for sound, and what was last told on stderr (background thread only).
+  SoundWatch sound_watch_;
   std::atomic<Problem> problem_{Problem::kNone};
   std::atomic<int> streams_opened_{0};
   std::atomic<int> fallback_tries_{0};

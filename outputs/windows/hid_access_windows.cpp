@@ -37,6 +37,7 @@ bool Fill(HidApi& table, const std::vector<HMODULE>& modules, std::string* missi
   take(table.SetupDiDestroyDeviceInfoList, "SetupDiDestroyDeviceInfoList");
   take(table.HidD_GetHidGuid, "HidD_GetHidGuid");
   take(table.HidD_GetAttributes, "HidD_GetAttributes");
+  take(table.HidD_GetProductString, "HidD_GetProductString");
   take(table.CreateFileW, "CreateFileW");
   take(table.WriteFile, "WriteFile");
   take(table.GetOverlappedResult, "GetOverlappedResult");
@@ -47,37 +48,6 @@ bool Fill(HidApi& table, const std::vector<HMODULE>& modules, std::string* missi
 
 HANDLE ToHandle(HidHandle handle) {
   return reinterpret_cast<HANDLE>(handle);
-}
-
-// The HID interfaces' device paths, in SetupAPI's order (at most kHidMaxInterfaces).
-std::vector<std::wstring> InterfacePaths(const HidApi& a) {
-  std::vector<std::wstring> paths;
-  GUID hid_class;
-  a.HidD_GetHidGuid(&hid_class);
-  HDEVINFO set =
-      a.SetupDiGetClassDevsW(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return paths;
-  for (DWORD i = 0; i < kHidMaxInterfaces; ++i) {
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    if (!a.SetupDiEnumDeviceInterfaces(set, nullptr, &hid_class, i, &data)) break;
-    DWORD required = 0;
-    a.SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr);
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
-    std::vector<std::uint8_t> buffer(required);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!a.SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr))
-      continue;
-    // The path runs to the end of the buffer unless terminated earlier.
-    const std::size_t chars =
-        (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-    std::wstring path(detail->DevicePath, chars);
-    path.resize(wcsnlen(path.c_str(), chars));
-    paths.push_back(std::move(path));
-  }
-  a.SetupDiDestroyDeviceInfoList(set);
-  return paths;
 }
 
 bool Matches(const HIDD_ATTRIBUTES& attributes, int product, int vendor, int version) {
@@ -120,6 +90,36 @@ int WriteErrno(DWORD error) {
 
 }  // namespace
 
+std::vector<std::wstring> HidAccess_InterfacePaths(const HidApi& a) {
+  std::vector<std::wstring> paths;
+  GUID hid_class;
+  a.HidD_GetHidGuid(&hid_class);
+  HDEVINFO set =
+      a.SetupDiGetClassDevsW(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return paths;
+  for (DWORD i = 0; i < kHidMaxInterfaces; ++i) {
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!a.SetupDiEnumDeviceInterfaces(set, nullptr, &hid_class, i, &data)) break;
+    DWORD required = 0;
+    a.SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+    std::vector<std::uint8_t> buffer(required);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!a.SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr))
+      continue;
+    // The path runs to the end of the buffer unless terminated earlier.
+    const std::size_t chars =
+        (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+    std::wstring path(detail->DevicePath, chars);
+    path.resize(wcsnlen(path.c_str(), chars));
+    paths.push_back(std::move(path));
+  }
+  a.SetupDiDestroyDeviceInfoList(set);
+  return paths;
+}
+
 const HidApi* HidAccess_Api() {
   return api.load();
 }
@@ -151,7 +151,7 @@ int HidAccess_DeviceExists(int product, int vendor, int version, int index) {
   const HidApi* a = api.load();
   if (!a || index < 0) return 0;
   int found = 0;
-  for (const std::wstring& path : InterfacePaths(*a)) {
+  for (const std::wstring& path : HidAccess_InterfacePaths(*a)) {
     if (!IsWanted(*a, path, product, vendor, version)) continue;
     if (found++ == index) return 1;
   }
@@ -165,7 +165,7 @@ HidHandle HidAccess_OpenDevice(int product, int vendor, int version, int index,
   int opened = 0;
   bool failed = false;
   HidOpenFailure last;
-  for (const std::wstring& path : InterfacePaths(*a)) {
+  for (const std::wstring& path : HidAccess_InterfacePaths(*a)) {
     if (!IsWanted(*a, path, product, vendor, version)) continue;
     HANDLE handle = a->CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -237,15 +237,6 @@ int HidAccess_Close(HidHandle handle) {
   const HidApi* a = api.load();
   if (!a) return -1;
   return a->CloseHandle(ToHandle(handle)) ? 0 : -1;
-}
-
-std::string HidAccess_PermissionAdvice(int vendor, int product) {
-  char ids[32];
-  std::snprintf(ids, sizeof ids, "%04X:%04X", static_cast<unsigned>(vendor) & 0xFFFF,
-                static_cast<unsigned>(product) & 0xFFFF);
-  return std::string("Windows lets no program write to the controller ") + ids +
-         " while another holds it for itself. Close the other program that uses the controller, "
-         "then unplug it and plug it in again.";
 }
 
 }  // namespace glimmerix

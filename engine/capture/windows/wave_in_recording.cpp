@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 namespace glimmerix {
 namespace {
@@ -81,7 +82,8 @@ class Stream {
 
 }  // namespace
 
-WaveInRecording::WaveInRecording() : wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+WaveInRecording::WaveInRecording(std::chrono::milliseconds silence_reported)
+    : wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), sound_watch_(silence_reported) {}
 
 WaveInRecording::~WaveInRecording() {
   Stop();
@@ -103,10 +105,6 @@ void WaveInRecording::Stop() {
   live_.EndStream();
 }
 
-std::string WaveInRecording::problem() const {
-  return cannot_start_.load() ? "the recording device does not start" : "";
-}
-
 void WaveInRecording::Fetch(float* fft) {
   live_.Fetch(fft, Clock::now());
 }
@@ -118,9 +116,11 @@ void WaveInRecording::ChooseInput(InputKind kind, std::string source_name) {
 }
 
 void WaveInRecording::Run(std::stop_token stop) {
+  sound_watch_.Begin(live_, Clock::now());
+  problem_.store(RecordingProblem::kNone);
   while (!stop.stop_requested()) {
     const bool ran = RunStream(stop);
-    cannot_start_.store(!ran);
+    if (!ran) Review(RecordingProblem::kDeviceDoesNotStart, false);
     if (stop.stop_requested()) break;
     WaitForSingleObject(static_cast<HANDLE>(wake_), static_cast<DWORD>(kReopenEvery.count()));
   }
@@ -135,7 +135,9 @@ bool WaveInRecording::RunStream(std::stop_token& stop) {
     Stream stream(ready);
     if (stream.running()) {
       ran = true;
-      cannot_start_.store(false);
+      // Back from a device that did not start: silence counts from here.
+      if (problem_.load() == RecordingProblem::kDeviceDoesNotStart)
+        sound_watch_.RestartSilence(Clock::now());
       streams_opened_.fetch_add(1);
       auto last_sound = Clock::now();
       const HANDLE waits[2] = {ready, static_cast<HANDLE>(wake_)};
@@ -148,6 +150,10 @@ bool WaveInRecording::RunStream(std::stop_token& stop) {
           delivered = true;
         });
         if (delivered) last_sound = now;
+        const bool heard = sound_watch_.Listen(live_, now);
+        Review(sound_watch_.silent_too_long(now) ? RecordingProblem::kNoSound
+                                                 : RecordingProblem::kNone,
+               heard);
         if (!alive || now - last_sound > kLostAfter) break;  // lost: reopen
       }
     }
@@ -155,6 +161,31 @@ bool WaveInRecording::RunStream(std::stop_token& stop) {
   }
   CloseHandle(ready);
   return ran;
+}
+
+void WaveInRecording::Review(RecordingProblem problem, bool heard) {
+  problem_.store(problem);
+  if (!sound_watch_.Tell(problem, heard)) return;
+  char line[320];
+  switch (problem) {
+    case RecordingProblem::kNone:
+      std::snprintf(line, sizeof line,
+                    "glimmerix: sound arrives from the recording input again.\n");
+      break;
+    case RecordingProblem::kNoSound:
+      std::snprintf(line, sizeof line,
+                    "glimmerix: no sound from the recording input for %lld s. To follow what the "
+                    "computer plays, make \"Stereo Mix\" (or another device that records it) the "
+                    "default recording device under Sound in the Control Panel.\n",
+                    static_cast<long long>(sound_watch_.silence_reported().count() / 1000));
+      break;
+    default:
+      std::snprintf(line, sizeof line,
+                    "glimmerix: the recording device does not start: Windows does not open the "
+                    "default recording device; Glimmerix asks again every second.\n");
+      break;
+  }
+  std::fputs(line, stderr);
 }
 
 }  // namespace glimmerix

@@ -7,6 +7,11 @@
 // delivers nothing for kLostAfter, is closed and opened again every kReopenEvery until it works;
 // meanwhile, and whenever nothing fresh arrives, the spectrum reads silence (LiveSpectrum).
 //
+// What keeps the lights dark is told as problem(), decided as on the other platforms
+// (SoundWatch): a device that does not open or start, or a running recording that brings only
+// silence for the silence interval (kSilenceReported unless given). The recording thread decides
+// it and says each change once on stderr (a line when sound arrives again after a problem).
+//
 // There is no choice of input: the system's default recording device is recorded, the choice is
 // kept but changes nothing, no source is listed and server_available() is false.
 //
@@ -24,6 +29,7 @@
 
 #include "engine/capture/live_spectrum.h"
 #include "engine/capture/recording.h"
+#include "engine/capture/sound_watch.h"
 
 namespace glimmerix {
 
@@ -34,7 +40,9 @@ class WaveInRecording : public Recording {
   static constexpr std::chrono::milliseconds kLostAfter{1500};
   static constexpr std::chrono::milliseconds kReopenEvery{1000};
 
-  WaveInRecording();
+  static constexpr std::chrono::milliseconds kSilenceReported = SoundWatch::kSilenceReported;
+
+  explicit WaveInRecording(std::chrono::milliseconds silence_reported = kSilenceReported);
   ~WaveInRecording() override;
   WaveInRecording(const WaveInRecording&) = delete;
   WaveInRecording& operator=(const WaveInRecording&) = delete;
@@ -42,8 +50,12 @@ class WaveInRecording : public Recording {
   void Start() override;
   // Wakes the recording thread and joins it; the device is reset and closed on the way out.
   void Stop() override;
-  // "the recording device does not start" while it cannot be opened or started; else empty.
-  std::string problem() const override;
+  // "the recording device does not start" while it cannot be opened or started, "no sound from
+  // the recording input" after the silence interval of silence; else empty.
+  std::string problem() const override {
+    return std::string(RecordingProblemPhrase(problem_kind()));
+  }
+  RecordingProblem problem_kind() const { return problem_.load(); }
 
   void Fetch(float* fft) override;
 
@@ -66,11 +78,14 @@ class WaveInRecording : public Recording {
   void Run(std::stop_token stop);
   // One stream from opening to its end (stop, loss or failure to open); true when it ran.
   bool RunStream(std::stop_token& stop);
+  // Recording thread: decides the problem at now, publishes it and says a change on stderr.
+  void Review(RecordingProblem problem, bool heard);
 
   LiveSpectrum live_;
   std::jthread thread_;
-  void* wake_ = nullptr;  // an event (HANDLE) set to wake the recording thread for Stop
-  std::atomic<bool> cannot_start_{false};
+  void* wake_ = nullptr;    // an event (HANDLE) set to wake the recording thread for Stop
+  SoundWatch sound_watch_;  // recording thread only
+  std::atomic<RecordingProblem> problem_{RecordingProblem::kNone};
   std::atomic<unsigned> streams_opened_{0};
 
   mutable std::mutex choice_mutex_;  // guards kind_ and source_name_

@@ -1,5 +1,6 @@
 // A stand-in for the Windows HID API behind the program's table of calls (outputs/windows/
-// hid_api.h): SetupAPI's interface listing, HidD_GetHidGuid and HidD_GetAttributes, and the file
+// hid_api.h): SetupAPI's interface listing, HidD_GetHidGuid, HidD_GetAttributes and
+// HidD_GetProductString, and the file
 // calls on device handles, exported under their Windows names (hid_stand_in.def). Devices are
 // plugged, unplugged and held by the test through the StandIn_* functions, and every report taken
 // is recorded.
@@ -13,10 +14,13 @@
 #include <hidsdi.h>
 #include <setupapi.h>
 
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -26,6 +30,7 @@ struct Device {
   USHORT vendor = 0, product = 0, version = 0;
   bool refuse = false;  // opens for reading or writing fail with ERROR_ACCESS_DENIED
   bool hold = false;    // writes stay pending
+  std::wstring name;    // the product string; none when empty
   std::vector<unsigned char> received;
 };
 
@@ -147,6 +152,21 @@ BOOLEAN WINAPI StandInHidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attribu
   attributes->VendorID = d.vendor;
   attributes->ProductID = d.product;
   attributes->VersionNumber = d.version;
+  return TRUE;
+}
+
+// As hid.dll does: the name with its terminator when it fits in size bytes, else cut short
+// without one; FALSE when the device has no name.
+BOOLEAN WINAPI StandInHidD_GetProductString(HANDLE handle, PVOID buffer, ULONG size) {
+  std::lock_guard lock(mutex);
+  Handle* h = Find(handle);
+  if (!h || !devices[h->device].present || devices[h->device].name.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::wstring& name = devices[h->device].name;
+  const std::size_t bytes = std::min<std::size_t>((name.size() + 1) * sizeof(wchar_t), size);
+  std::memcpy(buffer, name.c_str(), bytes);
   return TRUE;
 }
 
@@ -282,6 +302,12 @@ __declspec(dllexport) void StandIn_Plug(int n, int vendor, int product, int vers
   devices[n].vendor = static_cast<USHORT>(vendor);
   devices[n].product = static_cast<USHORT>(product);
   devices[n].version = static_cast<USHORT>(version);
+}
+
+// Device n's product string (UTF-16); empty: it has none.
+__declspec(dllexport) void StandIn_Name(int n, const wchar_t* name) {
+  std::lock_guard lock(mutex);
+  devices[n].name = name;
 }
 
 __declspec(dllexport) void StandIn_Unplug(int n) {

@@ -37,6 +37,7 @@ class HidStandIn {
       throw std::runtime_error("the stand-in lacks " + missing);
     Take(reset_, "StandIn_Reset");
     Take(plug_, "StandIn_Plug");
+    Take(name_, "StandIn_Name");
     Take(unplug_, "StandIn_Unplug");
     Take(refuse_, "StandIn_Refuse");
     Take(hold_, "StandIn_Hold");
@@ -53,6 +54,7 @@ class HidStandIn {
   void Plug(int n, int vendor = kVid, int product = kPid, int version = 0x100) {
     plug_(n, vendor, product, version);
   }
+  void Name(int n, const std::wstring& name) { name_(n, name.c_str()); }
   void Unplug(int n) { unplug_(n); }
   void Refuse(int n, bool refuse) { refuse_(n, refuse); }
   void Hold(int n, bool hold) { hold_(n, hold); }
@@ -87,6 +89,7 @@ class HidStandIn {
   HMODULE module_ = nullptr;
   void (*reset_)() = nullptr;
   void (*plug_)(int, int, int, int) = nullptr;
+  void (*name_)(int, const wchar_t*) = nullptr;
   void (*unplug_)(int) = nullptr;
   void (*refuse_)(int, int) = nullptr;
   void (*hold_)(int, int) = nullptr;

@@ -92,13 +92,7 @@ Win32FrontEnd::Win32FrontEnd(HINSTANCE instance, const std::string& program_fold
 Win32FrontEnd::~Win32FrontEnd() {
   core_.reset();  // the engine stopped before the windows it reports to go
   bridge_.set_wake_window(nullptr, 0);
-  if (tray_added_) {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = message_window_;
-    data.uID = kTrayIconId;
-    Shell_NotifyIconW(NIM_DELETE, &data);
-  }
+  RemoveTrayIcon();
   if (main_) DestroyWindow(main_);
   if (message_window_) DestroyWindow(message_window_);
   if (font_) DeleteObject(font_);
@@ -424,6 +418,16 @@ void Win32FrontEnd::AddTrayIcon() {
   tray_added_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
+void Win32FrontEnd::RemoveTrayIcon() {
+  if (!tray_added_) return;
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = message_window_;
+  data.uID = kTrayIconId;
+  Shell_NotifyIconW(NIM_DELETE, &data);
+  tray_added_ = false;
+}
+
 void Win32FrontEnd::SetTrayToolTip(const std::string& text) {
   tray_tip_ = Wide(text);
   if (!tray_added_) return;
@@ -537,14 +541,7 @@ void Win32FrontEnd::ShowInputChoices(const std::vector<InputMenuEntry>& entries)
 
 void Win32FrontEnd::Quit() {
   KillTimer(message_window_, kTickTimer);
-  if (tray_added_) {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = message_window_;
-    data.uID = kTrayIconId;
-    Shell_NotifyIconW(NIM_DELETE, &data);
-    tray_added_ = false;
-  }
+  RemoveTrayIcon();
   if (main_) ShowWindow(main_, SW_HIDE);
   PostQuitMessage(0);
 }

@@ -76,6 +76,7 @@ class Win32FrontEnd : public FrontEnd, private shell::GuiBridge::Consumer {
   void OnScroll(HWND bar, int request);
   void PaintColumns();
   void AddTrayIcon();
+  void RemoveTrayIcon();
   void OpenTrayMenu();
   POINT FrameCorner() const;
   void ResizeClient(int width);

@@ -87,6 +87,14 @@ window=$(timeout 10 xdotool search --sync --onlyvisible --name '^Glimmerix$' | h
 size=$(xwininfo -id "$window" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
 [ "$size" = "180x243" ] || fail "client area $size, not 180x243"
 import -window root "$work/window.png" 2>/dev/null
+# "<>" (client 156,228, 14 x 14) widens the window to 320 through the program core.
+xdotool mousemove --window "$window" 163 235 click 1
+for _ in $(seq 25); do
+  size=$(xwininfo -id "$window" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
+  [ "$size" = "320x243" ] && break
+  sleep 0.2
+done
+[ "$size" = "320x243" ] || fail "after \"<>\" the client area is $size, not 320x243"
 
 # The close box (Alt+F4 through the window manager proved unreliable under Xvfb: the key can reach
 # no window).
@@ -97,5 +105,25 @@ start_program end-session
 timeout 20 "$wine" "$send_to_program" end-session </dev/null >/dev/null 2>&1 ||
   fail "the session's end not taken"
 check_end "session end"
-echo "PASS: tray icon, hidden start, second start, 180x243; close request and session end save"
-echo "      setting.dat and switch the controller and the port off last"
+
+# Without inpoutx64.dll: the "File missing!" box only; once dismissed the program ends, nothing
+# written.
+folder=$work/no-plug-in
+mkdir -p "$folder" && cp "$exe" "$folder/" && cd "$folder" || fail "copy"
+rm -f "$work/lpt.txt"
+"$wine" glimmerix.exe </dev/null >/dev/null 2>&1 &
+first=$!
+box=$(timeout 20 xdotool search --sync --onlyvisible --name '^File missing!$' | head -1)
+[ -n "$box" ] || fail "no \"File missing!\" box"
+xdotool search --onlyvisible --name '^Glimmerix$' >/dev/null && fail "the main window beside the box"
+xdotool windowactivate --sync "$box" key Return
+for _ in $(seq 50); do kill -0 $first 2>/dev/null || break; sleep 0.2; done
+kill -0 $first 2>/dev/null && { xdotool key --window "$box" Return; sleep 2; }
+kill -0 $first 2>/dev/null && fail "still running after the box was dismissed"
+wait $first
+code=$?
+[ $code -eq 0 ] || fail "ended with $code after the box"
+[ -e "$folder/setting.dat" ] && fail "setting.dat written without the plug-in"
+echo "PASS: tray icon, hidden start, second start, 180x243, \"<>\" widens; close"
+echo "      request and session end save setting.dat and switch the controller and the port off"
+echo "      last; without the plug-in only the \"File missing!\" box, nothing written"

@@ -21,8 +21,9 @@ namespace {
 glimmerix::win32::Win32FrontEnd* running = nullptr;  // set while the message loop may run
 
 // Console control events (Ctrl+C, the console closed, logoff, shutdown) take the exit path on the
-// main thread, as the termination signals do on Linux; the system ends the process once this
-// returns, so it waits for the main thread to have run the exit path.
+// main thread, as the termination signals do on Linux. The handler runs on a thread of its own and
+// the system may end the process once it returns, so it waits for the main thread to have run the
+// exit path (the outputs switched off).
 BOOL WINAPI OnConsoleEvent(DWORD) {
   if (running == nullptr) return FALSE;
   running->RequestExit(4000);
@@ -71,6 +72,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   win32::Win32FrontEnd program(instance, ProgramFolder());
   running = &program;
+  // Started from a console, its Ctrl+C and its closing end the program through the exit path (a
+  // GUI program gets no console events otherwise; the session's end comes as WM_ENDSESSION).
+  AttachConsole(ATTACH_PARENT_PROCESS);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   const int code = program.Start() ? program.Run() : 0;
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);

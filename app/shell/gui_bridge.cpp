@@ -1,28 +1,21 @@
 #include "app/shell/gui_bridge.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <bit>
-#include <cerrno>
 
 namespace glimmerix::shell {
 
 GuiBridge::GuiBridge() {
   for (auto& word : columns_) word.store(kNeverDrawn, std::memory_order_relaxed);
-  fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  OpenSignal();
 }
 
 GuiBridge::~GuiBridge() {
-  if (fd_ >= 0) close(fd_);
+  CloseSignal();
 }
 
 void GuiBridge::Wake() {
-  if (fd_ < 0 || wake_pending_.exchange(true, std::memory_order_acq_rel)) return;
-  const std::uint64_t one = 1;
-  // EAGAIN only when the counter is near overflow, which means a wake is pending anyway.
-  while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
-  }
+  if (wake_pending_.exchange(true, std::memory_order_acq_rel)) return;
+  RaiseSignal();
 }
 
 // Sequentially consistent on purpose: a producer that still sees the pass running after leaving
@@ -75,11 +68,7 @@ void GuiBridge::PostButtonMessage(int g, ButtonMessage message) {
 }
 
 void GuiBridge::Drain(Consumer& consumer) {
-  if (fd_ >= 0) {
-    std::uint64_t count;
-    while (read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
-    }
-  }
+  ConsumeSignal();
   wake_pending_.store(false, std::memory_order_release);
 
   for (int w = 0; w < kWords; ++w) {

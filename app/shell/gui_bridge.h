@@ -8,8 +8,10 @@
 //     column only when that word differs from the last one (the same word draws the same picture);
 //   - PostButtonMessage queues a click of a mode button on its release (single producer: the
 //     engine thread; a full queue drops the click, as a key held on gets clicked again).
-// The consumer (the GUI thread) watches wake_fd() and calls Drain(), which hands out what changed
-// since the last drain. Qt-free, so it is tested without a display.
+// The consumer (the GUI thread) is woken by the platform's signal and calls Drain(), which hands
+// out what changed since the last drain: on Linux it watches wake_fd() (an eventfd,
+// gui_bridge_eventfd.cpp); on Windows the bridge posts a message to the window named by
+// set_wake_window (gui_bridge_win32.cpp). Toolkit-free, so it is tested without a display.
 #pragma once
 
 #include <array>
@@ -27,9 +29,12 @@ class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster 
   GuiBridge(const GuiBridge&) = delete;
   GuiBridge& operator=(const GuiBridge&) = delete;
 
-  // Readable while something waits for Drain(); -1 if the eventfd could not be made (then the
-  // consumer has to poll Drain() instead).
+  // Linux: readable while something waits for Drain(); -1 if the eventfd could not be made (then
+  // the consumer has to poll Drain() instead). -1 on Windows.
   int wake_fd() const { return fd_; }
+  // Windows: the window (an HWND) posted message when something waits for Drain(); until it is
+  // set (and after it is set to nullptr) wake-ups are only recorded. Any thread. Unused on Linux.
+  void set_wake_window(void* window, unsigned message);
 
   // Whether the window is on screen (any thread; starts true). While it is not, changes are
   // still recorded but only clicks wake the GUI, so a program in the tray stays idle; turning it
@@ -59,8 +64,15 @@ class GuiBridge : public ControlObserver, public ColumnSink, public ClickPoster 
 
   void Wake();           // now, unless a wake-up is outstanding
   void WakeAfterPass();  // at the end of the pass in progress, or now
+  // The platform's signal: made, raised (any thread, never blocks), consumed (GUI thread), freed.
+  void OpenSignal();
+  void RaiseSignal();
+  void ConsumeSignal();
+  void CloseSignal();
 
-  int fd_ = -1;
+  int fd_ = -1;                              // Linux: the eventfd
+  std::atomic<void*> wake_window_{nullptr};  // Windows: the window posted wake_message_
+  std::atomic<unsigned> wake_message_{0};
   std::atomic<bool> wake_pending_{false};     // an eventfd write is outstanding
   std::atomic<bool> window_shown_{true};      // see set_window_shown
   std::atomic<bool> in_pass_{false};          // the engine is between PassBegins and PassEnded

@@ -11,7 +11,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 
-#include "app/shell/window_layout.h"
+#include "program/window_layout.h"
 #include "engine/engine.h"
 
 namespace glimmerix::shell {

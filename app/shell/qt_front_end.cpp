@@ -20,7 +20,7 @@
 #include "app/shell/dmx_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
-#include "app/shell/window_layout.h"
+#include "program/window_layout.h"
 #include "engine/capture/audio_capture.h"
 #include "engine/realtime.h"
 #include "outputs/system_outputs.h"

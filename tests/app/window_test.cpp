@@ -9,7 +9,7 @@
 #include <set>
 
 #include "app/shell/main_window.h"
-#include "app/shell/window_layout.h"
+#include "program/window_layout.h"
 #include "gtest/gtest.h"
 
 namespace glimmerix::shell {

@@ -15,6 +15,7 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <map>
@@ -72,11 +73,33 @@ Handle* Find(HANDLE h) {
 }
 
 // Ends a pending write with error (0: taken).
+// For a whole program run with the stand-in (GLIMMERIX_HID_RECORD names a file): every report
+// taken is appended as one line of hex bytes, "0x00 0x01".
+void RecordToFile(const std::vector<unsigned char>& bytes) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(L"GLIMMERIX_HID_RECORD", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  std::string line;
+  for (unsigned char b : bytes) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%s0x%02X", line.empty() ? "" : " ", b);
+    line += hex;
+  }
+  line += '\n';
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
 void Finish(Handle& h, DWORD error) {
   if (!h.pending) return;
   if (error == 0) {
     auto& d = devices[h.device].received;
     d.insert(d.end(), h.pending->bytes.begin(), h.pending->bytes.end());
+    RecordToFile(h.pending->bytes);
     h.bytes = static_cast<DWORD>(h.pending->bytes.size());
   } else {
     h.bytes = 0;
@@ -283,6 +306,23 @@ BOOL WINAPI StandInCloseHandle(HANDLE handle) {
 }
 
 // --- the test's side ---
+
+// A whole program run with the stand-in: GLIMMERIX_HID_STAND_IN_DEVICE ("vendor:product", hex)
+// plugs device 0 as the library loads.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  char value[32];
+  const DWORD length =
+      GetEnvironmentVariableA("GLIMMERIX_HID_STAND_IN_DEVICE", value, sizeof value);
+  unsigned vendor = 0, product = 0;
+  if (length > 0 && length < sizeof value && std::sscanf(value, "%x:%x", &vendor, &product) == 2) {
+    devices[0].present = true;
+    devices[0].vendor = static_cast<USHORT>(vendor);
+    devices[0].product = static_cast<USHORT>(product);
+    devices[0].version = 1;
+  }
+  return TRUE;
+}
 
 // Back to no device and nothing recorded; handles still open are closed.
 __declspec(dllexport) void StandIn_Reset() {

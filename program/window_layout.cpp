@@ -1,4 +1,4 @@
-#include "app/shell/window_layout.h"
+#include "program/window_layout.h"
 
 #include <array>
 #include <vector>

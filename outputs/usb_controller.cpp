@@ -17,7 +17,7 @@ struct UsbController::Link {
   HidHandle writing = 0;            // the handle a write is in progress on, 0 when none
   bool close_when_written = false;  // `writing` was let go meanwhile: the writer closes it
   Clock::time_point writing_since;
-  std::array<std::uint8_t, 3> report{};            // report number, command byte, unused
+  std::array<std::uint8_t, 3> report{};            // report number, command byte being queued
   std::array<std::uint8_t, kQueueLength> queue{};  // command bytes, oldest at head
   int head = 0;
   int count = 0;
@@ -50,6 +50,17 @@ struct UsbController::Link {
     return stalled;
   }
 
+  // The report as it stands, for the writer, unless the device is closed, absent or not
+  // answering (then dropped and counted).
+  void QueueReport() {
+    if (closed || handle == 0) return;
+    if (Stalled(Clock::now())) {
+      ++dropped;
+      return;
+    }
+    Queue(report[1]);
+  }
+
   void Queue(std::uint8_t command) {
     if (count == kQueueLength) {
       ++dropped;
@@ -66,10 +77,9 @@ struct UsbController::Link {
     while (true) {
       wake.wait(lock, [&] { return stop || (count > 0 && handle != 0); });
       if (stop) break;
-      report[1] = queue[head];
+      const std::array<std::uint8_t, 2> bytes{report[0], queue[head]};
       head = (head + 1) % kQueueLength;
       --count;
-      const std::array<std::uint8_t, 2> bytes{report[0], report[1]};
       const HidHandle fd = handle;
       const bool all_off = closed;
       const auto started = Clock::now();
@@ -302,22 +312,17 @@ void UsbController::SetTrouble(Trouble trouble, std::string problem) {
 
 int UsbController::SendReport() {
   std::lock_guard lock(link_->mutex);
-  if (link_->closed || link_->handle == 0) return 0;
-  if (link_->Stalled(Clock::now())) {
-    ++link_->dropped;
-    return 0;
-  }
-  link_->Queue(link_->report[1]);
+  link_->QueueReport();
   return 0;
 }
 
 void UsbController::SendCommand(std::uint8_t command) {
-  {
-    std::lock_guard lock(link_->mutex);
-    if (link_->closed) return;
-    link_->report[1] = command;
-  }
-  SendReport();
+  // The command byte is set and queued under one hold of the lock: a report queued by another
+  // thread in between must not take its place.
+  std::lock_guard lock(link_->mutex);
+  if (link_->closed) return;
+  link_->report[1] = command;
+  link_->QueueReport();
 }
 
 bool UsbController::WaitWritten(std::chrono::milliseconds limit) {

@@ -83,6 +83,8 @@ Win32FrontEnd::Win32FrontEnd(HINSTANCE instance, const std::string& program_fold
                                     nullptr, instance_, this);
   bridge_.set_wake_window(message_window_, kWakeMessage);
 
+  viewers_ = std::make_unique<ViewerWindows>(instance_, FromAnsi(program_folder), icon_,
+                                             [this] { SaveMainWindowCorner(); });
   core_ = std::make_unique<ProgramCore>(
       program_folder, *this, FrontEndLinks{&bridge_, &bridge_, &bridge_}, OpenSystemOutputs(),
       std::make_unique<WaveInRecording>(), std::make_unique<Mt19937Random>(std::random_device{}()),
@@ -91,6 +93,7 @@ Win32FrontEnd::Win32FrontEnd(HINSTANCE instance, const std::string& program_fold
 
 Win32FrontEnd::~Win32FrontEnd() {
   core_.reset();  // the engine stopped before the windows it reports to go
+  viewers_.reset();
   bridge_.set_wake_window(nullptr, 0);
   RemoveTrayIcon();
   if (main_) DestroyWindow(main_);
@@ -107,6 +110,7 @@ bool Win32FrontEnd::Start() {
 int Win32FrontEnd::Run() {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (viewers_->TakeMessage(message)) continue;
     if (main_ && IsDialogMessageW(main_, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
@@ -394,6 +398,13 @@ void Win32FrontEnd::OnScroll(HWND bar, int request) {
   core_->GadgetEvent(g);
 }
 
+// A viewer moved: the main window's corner is saved, as the Qt front-end does.
+void Win32FrontEnd::SaveMainWindowCorner() {
+  if (!main_ || !core_ || core_->finished() || IsIconic(main_)) return;
+  const POINT corner = FrameCorner();
+  core_->WindowMoved(corner.x, corner.y);
+}
+
 POINT Win32FrontEnd::FrameCorner() const {
   RECT r{};
   GetWindowRect(main_, &r);
@@ -518,11 +529,8 @@ void Win32FrontEnd::ShowMode(int mode) {
       SendMessageW(controls_[g], BM_SETCHECK, mode == m ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-// The document viewers and the two dialogs come with the Windows front-end's next part; until
-// then the user is told so rather than left with a menu entry that does nothing.
-void Win32FrontEnd::OpenViewer(Document) {
-  MessageBoxW(main_, L"The document viewers are not part of this Windows build yet.", L"Glimmerix",
-              MB_OK | MB_ICONINFORMATION);
+void Win32FrontEnd::OpenViewer(Document document) {
+  viewers_->Open(document);
 }
 
 void Win32FrontEnd::OpenControllerDialog() {

@@ -538,10 +538,8 @@ void Win32FrontEnd::OpenControllerDialog() {
               MB_OK | MB_ICONINFORMATION);
 }
 
-void Win32FrontEnd::OpenDmxDialog() {
-  MessageBoxW(main_, L"The DMX dialog is not part of this Windows build yet.", L"Glimmerix",
-              MB_OK | MB_ICONINFORMATION);
-}
+// Windows has no DMX output, so the core never offers its dialog here.
+void Win32FrontEnd::OpenDmxDialog() {}
 
 void Win32FrontEnd::ShowInputChoices(const std::vector<InputMenuEntry>& entries) {
   input_entries_ = entries;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/viewers/viewer_layouts.h"
+#include "app/win32/window_class.h"
 #include "outputs/windows/text.h"
 
 namespace glimmerix::win32 {
@@ -66,20 +67,9 @@ ViewerWindows::ViewerWindows(HINSTANCE instance, std::wstring program_folder, HI
       program_folder_(std::move(program_folder)),
       icon_(icon),
       moved_(std::move(moved)) {
-  WNDCLASSEXW viewer_class{};
-  viewer_class.cbSize = sizeof viewer_class;
-  viewer_class.lpfnWndProc = ViewerProc;
-  viewer_class.hInstance = instance_;
-  viewer_class.hIcon = icon_;
-  viewer_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-  viewer_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  viewer_class.lpszClassName = kViewerWindowClass;
-  RegisterClassExW(&viewer_class);
+  RegisterWindowClass(instance_, kViewerWindowClass, ViewerProc, icon_);
   rich_edit_loaded_ = LoadLibraryW(L"Msftedit.dll") != nullptr;
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  font_ = CreateFontIndirectW(&metrics.lfMessageFont);
+  font_ = CreateMessageFont();
 }
 
 ViewerWindows::~ViewerWindows() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/shell/gui_bridge.h"
+#include "app/win32/controller_window.h"
 #include "app/win32/viewer_windows.h"
 #include "engine/column_picture.h"
 #include "program/front_end.h"
@@ -104,6 +105,7 @@ class Win32FrontEnd : public FrontEnd, private shell::GuiBridge::Consumer {
   std::array<std::array<DWORD, ColumnPicture::kWidth * ColumnPicture::kHeight>, kChannels>
       column_pixels_{};
   std::unique_ptr<ViewerWindows> viewers_;
+  std::unique_ptr<ControllerWindow> controller_window_;  // made when first opened
   HANDLE exit_taken_ = nullptr;  // set once the main thread has run an exit request
 };
 

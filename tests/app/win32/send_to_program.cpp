@@ -9,9 +9,14 @@
 //   viewer-ok TITLE      the viewer's "OK" clicked
 //   viewer-close TITLE   the viewer's close request (WM_CLOSE)
 //   viewer-move TITLE X Y  the viewer's frame moved to X, Y
+//   controller         prints the "Controller" window's device rows (the cells tab-separated)
+//                      and the line saying what the program looks for
+//   controller-use     its "Use this controller" clicked
 // Exit code 0 when the messages were taken, 1 when there is no such window or a send failed,
 // 2 for an unknown argument.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +51,13 @@ std::vector<HWND> Viewers(const char* title) {
   return search.found;
 }
 
+std::string Utf8(const wchar_t* text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(n > 0 ? n - 1 : 0, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
 int PrintViewer(const char* title) {
   const std::vector<HWND> viewers = Viewers(title);
   std::printf("windows=%zu\n", viewers.size());
@@ -64,12 +76,7 @@ int PrintViewer(const char* title) {
   SendMessageTimeoutW(area, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
                       SMTO_ABORTIFHUNG, kTimeoutMs, &copied);
   text.resize(copied);
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string utf8(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), n,
-                      nullptr, nullptr);
-  std::printf("%s\n", utf8.c_str());
+  std::printf("%s\n", Utf8(text.c_str()).c_str());
   return 0;
 }
 
@@ -97,10 +104,64 @@ int ToViewer(const char* command, const char* title, char** rest) {
   return 2;
 }
 
+// The list view's cells live in the program's memory: they are read through a buffer there.
+int PrintController() {
+  HWND window = FindWindowW(L"GlimmerixController", nullptr);
+  if (!window || !IsWindowVisible(window)) return 1;
+  HWND list = FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr);
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id);
+  if (!list || !process) return 1;
+  constexpr int kTextChars = 512;
+  auto* remote = static_cast<char*>(VirtualAllocEx(process, nullptr,
+                                                   sizeof(LVITEMW) + kTextChars * sizeof(wchar_t),
+                                                   MEM_COMMIT, PAGE_READWRITE));
+  const LRESULT rows = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+  for (int row = 0; row < rows; ++row) {
+    std::string line;
+    for (int cell = 0; cell < 5; ++cell) {
+      LVITEMW item{};
+      item.iSubItem = cell;
+      item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+      item.cchTextMax = kTextChars;
+      WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+      SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
+      wchar_t text[kTextChars] = {};
+      ReadProcessMemory(process, remote + sizeof(LVITEMW), text, sizeof text - sizeof(wchar_t),
+                        nullptr);
+      line += (cell ? "\t" : "") + Utf8(text);
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  for (HWND c = FindWindowExW(window, nullptr, L"STATIC", nullptr); c;
+       c = FindWindowExW(window, c, L"STATIC", nullptr)) {
+    wchar_t text[256] = {};
+    GetWindowTextW(c, text, 256);
+    std::printf("%s\n", Utf8(text).c_str());
+  }
+  return 0;
+}
+
+int UseController() {
+  HWND window = FindWindowW(L"GlimmerixController", nullptr);
+  HWND use = window ? FindWindowExW(window, nullptr, L"BUTTON", L"&Use this controller") : nullptr;
+  DWORD_PTR answer = 0;
+  return use && IsWindowEnabled(use) &&
+                 SendMessageTimeoutW(use, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &answer)
+             ? 0
+             : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
+  if (std::strcmp(argv[1], "controller") == 0) return PrintController();
+  if (std::strcmp(argv[1], "controller-use") == 0) return UseController();
   if (argc >= 3 && std::strcmp(argv[1], "viewer") == 0) return PrintViewer(argv[2]);
   if (argc >= 3 && std::strncmp(argv[1], "viewer-", 7) == 0)
     return ToViewer(argv[1], argv[2], argv + 3);

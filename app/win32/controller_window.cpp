@@ -14,7 +14,7 @@ namespace {
 
 constexpr DWORD kControllerStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr int kClientWidth = 600;
-constexpr int kClientHeight = 250;
+constexpr int kClientHeight = 232;
 constexpr UINT_PTR kLightTestTimer = 1;
 enum ControlId { kList = 100, kRefresh, kUse, kLightTest, kOrder };
 
@@ -93,9 +93,9 @@ void ControllerWindow::Create() {
       add(L"BUTTON", L"&Use this controller", WS_TABSTOP | BS_PUSHBUTTON, 114, 200, 140, 24, kUse);
   test_button_ =
       add(L"BUTTON", L"&Light test", WS_TABSTOP | BS_PUSHBUTTON, 260, 200, 100, 24, kLightTest);
-  add(L"BUTTON", L"&Outputs 1 to 18 in order", WS_TABSTOP | BS_PUSHBUTTON, 366, 200, 160, 24,
+  add(L"BUTTON", L"&Outputs 1 to 18 in order", WS_TABSTOP | BS_PUSHBUTTON, 366, 200, 140, 24,
       kOrder);
-  add(L"BUTTON", L"Close", WS_TABSTOP | BS_PUSHBUTTON, 512, 222, 80, 24, IDCANCEL);
+  add(L"BUTTON", L"Close", WS_TABSTOP | BS_PUSHBUTTON, 512, 200, 80, 24, IDCANCEL);
 }
 
 void ControllerWindow::Refresh() {

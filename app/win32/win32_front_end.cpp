@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 
+#include "app/win32/window_class.h"
 #include "engine/capture/windows/wave_in_recording.h"
 #include "engine/realtime.h"
 #include "outputs/system_outputs.h"
@@ -83,6 +84,8 @@ Win32FrontEnd::Win32FrontEnd(HINSTANCE instance, const std::string& program_fold
                                     nullptr, instance_, this);
   bridge_.set_wake_window(message_window_, kWakeMessage);
 
+  viewers_ = std::make_unique<ViewerWindows>(instance_, FromAnsi(program_folder), icon_,
+                                             [this] { SaveMainWindowCorner(); });
   core_ = std::make_unique<ProgramCore>(
       program_folder, *this, FrontEndLinks{&bridge_, &bridge_, &bridge_}, OpenSystemOutputs(),
       std::make_unique<WaveInRecording>(), std::make_unique<Mt19937Random>(std::random_device{}()),
@@ -90,7 +93,9 @@ Win32FrontEnd::Win32FrontEnd(HINSTANCE instance, const std::string& program_fold
 }
 
 Win32FrontEnd::~Win32FrontEnd() {
-  core_.reset();  // the engine stopped before the windows it reports to go
+  controller_window_.reset();  // a light test ends before the engine it paused
+  core_.reset();               // the engine stopped before the windows it reports to go
+  viewers_.reset();
   bridge_.set_wake_window(nullptr, 0);
   RemoveTrayIcon();
   if (main_) DestroyWindow(main_);
@@ -107,6 +112,8 @@ bool Win32FrontEnd::Start() {
 int Win32FrontEnd::Run() {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (viewers_->TakeMessage(message)) continue;
+    if (controller_window_ && controller_window_->TakeMessage(message)) continue;
     if (main_ && IsDialogMessageW(main_, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
@@ -123,16 +130,7 @@ void Win32FrontEnd::CreateWindowAndTray(int frame_x, int frame_y) {
   const SIZE frame = FrameSize(shell::kNarrowWidth);
   const FramePoint corner = PlaceFrame({frame_x, frame_y}, frame.cx, frame.cy, ScreenRects());
 
-  WNDCLASSEXW main_class{};
-  main_class.cbSize = sizeof main_class;
-  main_class.lpfnWndProc = MainProc;
-  main_class.hInstance = instance_;
-  main_class.hIcon = icon_;
-  main_class.hIconSm = small_icon_;
-  main_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-  main_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  main_class.lpszClassName = kMainWindowClass;
-  RegisterClassExW(&main_class);
+  RegisterWindowClass(instance_, kMainWindowClass, MainProc, icon_, small_icon_);
   main_ = CreateWindowExW(0, kMainWindowClass, L"Glimmerix", kMainStyle, corner.x, corner.y,
                           frame.cx, frame.cy, nullptr, nullptr, instance_, this);
   CreateControls();
@@ -145,12 +143,8 @@ void Win32FrontEnd::CreateWindowAndTray(int frame_x, int frame_y) {
 }
 
 void Win32FrontEnd::CreateControls() {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
   // The layout's pixel geometry was made for a small GUI font.
-  metrics.lfMessageFont.lfHeight = -11;
-  font_ = CreateFontIndirectW(&metrics.lfMessageFont);
+  font_ = CreateMessageFont(-11);
 
   tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, main_,
@@ -394,6 +388,13 @@ void Win32FrontEnd::OnScroll(HWND bar, int request) {
   core_->GadgetEvent(g);
 }
 
+// A viewer moved: the main window's corner is saved, as the Qt front-end does.
+void Win32FrontEnd::SaveMainWindowCorner() {
+  if (!main_ || !core_ || core_->finished() || IsIconic(main_)) return;
+  const POINT corner = FrameCorner();
+  core_->WindowMoved(corner.x, corner.y);
+}
+
 POINT Win32FrontEnd::FrameCorner() const {
   RECT r{};
   GetWindowRect(main_, &r);
@@ -518,22 +519,20 @@ void Win32FrontEnd::ShowMode(int mode) {
       SendMessageW(controls_[g], BM_SETCHECK, mode == m ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-// The document viewers and the two dialogs come with the Windows front-end's next part; until
-// then the user is told so rather than left with a menu entry that does nothing.
-void Win32FrontEnd::OpenViewer(Document) {
-  MessageBoxW(main_, L"The document viewers are not part of this Windows build yet.", L"Glimmerix",
-              MB_OK | MB_ICONINFORMATION);
+void Win32FrontEnd::OpenViewer(Document document) {
+  viewers_->Open(document);
 }
 
 void Win32FrontEnd::OpenControllerDialog() {
-  MessageBoxW(main_, L"The controller dialog is not part of this Windows build yet.", L"Glimmerix",
-              MB_OK | MB_ICONINFORMATION);
+  if (!controller_window_)
+    controller_window_ = std::make_unique<ControllerWindow>(
+        instance_, icon_, core_->controls(), core_->shared(), core_->controller(),
+        &core_->parallel_port(), [this](int vid, int pid) { core_->UseController(vid, pid); });
+  controller_window_->Open();
 }
 
-void Win32FrontEnd::OpenDmxDialog() {
-  MessageBoxW(main_, L"The DMX dialog is not part of this Windows build yet.", L"Glimmerix",
-              MB_OK | MB_ICONINFORMATION);
-}
+// Windows has no DMX output, so the core never offers its dialog here.
+void Win32FrontEnd::OpenDmxDialog() {}
 
 void Win32FrontEnd::ShowInputChoices(const std::vector<InputMenuEntry>& entries) {
   input_entries_ = entries;

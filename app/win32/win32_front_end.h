@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app/shell/gui_bridge.h"
+#include "app/win32/controller_window.h"
+#include "app/win32/viewer_windows.h"
 #include "engine/column_picture.h"
 #include "program/front_end.h"
 #include "program/program_core.h"
@@ -80,6 +82,7 @@ class Win32FrontEnd : public FrontEnd, private shell::GuiBridge::Consumer {
   void OpenTrayMenu();
   POINT FrameCorner() const;
   void ResizeClient(int width);
+  void SaveMainWindowCorner();
 
   HINSTANCE instance_;
   std::unique_ptr<ProgramCore> core_;
@@ -101,6 +104,8 @@ class Win32FrontEnd : public FrontEnd, private shell::GuiBridge::Consumer {
   // The pictures as 32-bit top-down DIB pixels (blue, green, red, unused).
   std::array<std::array<DWORD, ColumnPicture::kWidth * ColumnPicture::kHeight>, kChannels>
       column_pixels_{};
+  std::unique_ptr<ViewerWindows> viewers_;
+  std::unique_ptr<ControllerWindow> controller_window_;  // made when first opened
   HANDLE exit_taken_ = nullptr;  // set once the main thread has run an exit request
 };
 

@@ -11,33 +11,12 @@
 #     WM_ENDSESSION), takes the exit path: exit code 0, setting.dat saved (the exit path's keys,
 #     without the corner), all-off values last.
 # Usage: program_under_wine.sh GLIMMERIX_EXE STAND_IN_FOLDER SEND_TO_PROGRAM_EXE WORK_FOLDER
-set -uo pipefail
-exe=$1 stand_ins=$2 send_to_program=$3 work=$4
-wine=${GLIMMERIX_WINE:-/usr/lib/wine/wine64}
-wineserver=${GLIMMERIX_WINESERVER:-/usr/lib/wine/wineserver}
-fail() { echo "FAIL: $*"; exit 1; }
-[ -n "${DISPLAY:-}" ] || fail "no display: run under scripts/with-test-services"
-
-rm -rf "$work" && mkdir -p "$work" || fail "cannot make $work"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-cleanup() { "$wineserver" -k 2>/dev/null; }
-trap cleanup EXIT
-"$wine" wineboot --init </dev/null >/dev/null 2>&1
-win() { "$wine" winepath -w "$1" 2>/dev/null; }
+source "$(dirname "$0")/wine_prefix.sh"
 
 # Starts the program from a fresh folder $work/$1 and waits for its tray icon; sets folder, first.
 start_program() {
 folder=$work/$1
-mkdir -p "$folder" && rm -f "$work/hid.txt" "$work/lpt.txt"
-cp "$exe" "$stand_ins/inpoutx64.dll" "$stand_ins/hid_stand_in.dll" "$folder/" || fail "copy"
-# setting.dat names the controller the stand-in plugs in.
-printf 'VID = 4617\r\nPID = 49374\r\n' >"$folder/setting.dat"
-export GLIMMERIX_HID_LIBRARY=$(win "$folder/hid_stand_in.dll")
-export GLIMMERIX_HID_STAND_IN_DEVICE=1209:c0de
-export GLIMMERIX_HID_RECORD=$(win "$work/hid.txt")
-export GLIMMERIX_LPT_RECORD=$(win "$work/lpt.txt")
-
-cd "$folder" || fail "cd"
+program_folder "$folder"
 "$wine" glimmerix.exe </dev/null >"$work/first.log" 2>&1 &
 first=$!
 

@@ -11,8 +11,8 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 
-#include "program/window_layout.h"
 #include "engine/engine.h"
+#include "program/window_layout.h"
 
 namespace glimmerix::shell {
 namespace {

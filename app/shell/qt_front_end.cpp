@@ -20,10 +20,10 @@
 #include "app/shell/dmx_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/process.h"
-#include "program/window_layout.h"
 #include "engine/capture/audio_capture.h"
 #include "engine/realtime.h"
 #include "outputs/system_outputs.h"
+#include "program/window_layout.h"
 #include "program/window_placement.h"
 
 namespace glimmerix::shell {

@@ -9,8 +9,8 @@
 #include <set>
 
 #include "app/shell/main_window.h"
-#include "program/window_layout.h"
 #include "gtest/gtest.h"
+#include "program/window_layout.h"
 
 namespace glimmerix::shell {
 namespace {

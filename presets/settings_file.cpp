@@ -13,11 +13,11 @@ std::string Numbered(const char* prefix, int n) {
 
 // "KEY_LED", "OUT1".."OUT18", "LPT_LED", [the window's edges], "Preset".
 void WriteDmxKeys(SettingsStore& store, const DmxKeys& keys) {
-  store.WriteNumber("DMX", keys.DMX);
-  store.WriteNumber("DMX_UNIVERSE", keys.DMX_UNIVERSE);
-  store.WriteNumber("DMX_START", keys.DMX_START);
-  store.WriteNumber("DMX_LEVEL", keys.DMX_LEVEL);
-  store.WriteNumber("DMX_MAPPING", keys.DMX_MAPPING);
+  store.WriteNumber("DMX", keys.enabled);
+  store.WriteNumber("DMX_UNIVERSE", keys.universe);
+  store.WriteNumber("DMX_START", keys.start_address);
+  store.WriteNumber("DMX_LEVEL", keys.on_level);
+  store.WriteNumber("DMX_MAPPING", keys.level_mapping);
 }
 
 void SaveControls(Presets& presets, const int* x, const int* y, const DmxKeys* dmx) {
@@ -47,12 +47,12 @@ StartupSettings ReadStartupSettings(const std::string& folder) {
   SettingsStore store(folder);
   if (!store.Open(kSettingsFile)) return s;
   s.found = true;
-  s.X_form = store.ReadNumber("X_form");
-  s.Y_form = store.ReadNumber("Y_form");
-  s.PID = store.ReadNumber("PID");
-  s.VID = store.ReadNumber("VID");
-  s.Preset = store.ReadText("Preset", "");
-  s.Input = store.ReadText("Input", "");
+  s.window_frame_x = store.ReadNumber("X_form");
+  s.window_frame_y = store.ReadNumber("Y_form");
+  s.controller_product_id = store.ReadNumber("PID");
+  s.controller_vendor_id = store.ReadNumber("VID");
+  s.preset_in_force = store.ReadText("Preset", "");
+  s.input_choice = store.ReadText("Input", "");
   return s;
 }
 
@@ -104,11 +104,11 @@ DmxKeys ReadDmxKeys(const std::string& folder) {
     value = ParseSettingNumber(text);
     keys.found = true;
   };
-  read("DMX", keys.DMX);
-  read("DMX_UNIVERSE", keys.DMX_UNIVERSE);
-  read("DMX_START", keys.DMX_START);
-  read("DMX_LEVEL", keys.DMX_LEVEL);
-  read("DMX_MAPPING", keys.DMX_MAPPING);
+  read("DMX", keys.enabled);
+  read("DMX_UNIVERSE", keys.universe);
+  read("DMX_START", keys.start_address);
+  read("DMX_LEVEL", keys.on_level);
+  read("DMX_MAPPING", keys.level_mapping);
   return keys;
 }
 

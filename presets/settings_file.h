@@ -14,13 +14,13 @@ namespace glimmerix {
 
 // What start-up takes from setting.dat before the main window exists.
 struct StartupSettings {
-  bool found = false;  // setting.dat opened; otherwise every field keeps its zero value
-  int X_form = 0;      // left edge of the main window's outer frame, screen pixels
-  int Y_form = 0;      // top edge
-  int PID = 0;         // USB controller's product identifier
-  int VID = 0;         // USB controller's vendor identifier
-  std::string Preset;  // name of the preset in force, without ".patt" (bytes)
-  std::string Input;   // the input recorded: a source's name, or one of the two tokens below
+  bool found = false;             // setting.dat opened; otherwise every field keeps its zero value
+  int window_frame_x = 0;         // "X_form": left edge of the main window's outer frame, pixels
+  int window_frame_y = 0;         // "Y_form": top edge
+  int controller_product_id = 0;  // "PID": the USB controller's product identifier
+  int controller_vendor_id = 0;   // "VID": the USB controller's vendor identifier
+  std::string preset_in_force;    // "Preset": its name, without ".patt" (bytes)
+  std::string input_choice;       // "Input": a source's name, or one of the two tokens below
 };
 
 // Values of "Input" besides a sound-server source's name (the sound server's own names for them).
@@ -30,12 +30,12 @@ inline constexpr const char* kDefaultOutputMonitorToken = "@DEFAULT_MONITOR@";
 // The DMX output's keys as setting.dat holds them, unchecked (the DMX output brings them into
 // range). Defaults: off, universe 1, start address 1, level 255, mapping 0 (on/off).
 struct DmxKeys {
-  bool found = false;  // at least one of the keys is in the file
-  int DMX = 0;         // 1: enabled
-  int DMX_UNIVERSE = 1;
-  int DMX_START = 1;
-  int DMX_LEVEL = 255;
-  int DMX_MAPPING = 0;  // 0 on/off, 1 level
+  bool found = false;     // at least one of the keys is in the file
+  int enabled = 0;        // "DMX": 1 on
+  int universe = 1;       // "DMX_UNIVERSE"
+  int start_address = 1;  // "DMX_START": the slot of channel 1
+  int on_level = 255;     // "DMX_LEVEL"
+  int level_mapping = 0;  // "DMX_MAPPING": 0 on/off, 1 level
   bool operator==(const DmxKeys&) const = default;
 };
 

@@ -58,8 +58,8 @@ void ProgramCore::RemoveLeftoversOfKilledSaves() {
 
 void ProgramCore::ReadSettingsBeforeWindow() {
   saved_at_start_ = ReadStartupSettings(presets_.folder());
-  usb_.USB_PID.store(saved_at_start_.PID);
-  usb_.USB_VID.store(saved_at_start_.VID);
+  usb_.USB_PID.store(saved_at_start_.controller_product_id);
+  usb_.USB_VID.store(saved_at_start_.controller_vendor_id);
 }
 
 namespace {
@@ -74,8 +74,8 @@ void ProgramCore::ReadDmxSettings() {
   if (!outputs_.dmx) return;
   const DmxKeys keys = ReadDmxKeys(presets_.folder());
   save_dmx_keys_ = keys.found;
-  const CheckedDmxSettings checked = CheckDmxSettings(keys.DMX, keys.DMX_UNIVERSE, keys.DMX_START,
-                                                      keys.DMX_LEVEL, keys.DMX_MAPPING);
+  const CheckedDmxSettings checked = CheckDmxSettings(
+      keys.enabled, keys.universe, keys.start_address, keys.on_level, keys.level_mapping);
   if (!checked.problem.empty())
     std::fprintf(stderr, "glimmerix: %s: %s\n", kSettingsFile, checked.problem.c_str());
   outputs_.dmx->Apply(checked.settings);
@@ -114,7 +114,7 @@ bool ProgramCore::LoadParallelPortLibrary() {
 
 void ProgramCore::CreateWindowAndTray() {
   table_.set_observer(links_.controls);
-  front_end_.CreateWindowAndTray(saved_at_start_.X_form, saved_at_start_.Y_form);
+  front_end_.CreateWindowAndTray(saved_at_start_.window_frame_x, saved_at_start_.window_frame_y);
 }
 
 void ProgramCore::FillPresetListFromProgramFolder() {
@@ -132,7 +132,7 @@ void ProgramCore::SaveLockStatesAndAskForBrightAndStep() {
 }
 
 void ProgramCore::ChooseSavedInput() {
-  const std::string& saved = saved_at_start_.Input;
+  const std::string& saved = saved_at_start_.input_choice;
   if (saved == kDefaultOutputMonitorToken) {
     input_kind_ = InputKind::kDefaultOutputMonitor;
   } else if (!saved.empty() && saved != kDefaultInputToken) {

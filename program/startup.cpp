@@ -4,7 +4,7 @@ namespace glimmerix {
 
 void FillPresetList(Presets& presets, const std::string& program_folder,
                     const StartupSettings& settings) {
-  presets.FillPresetList(program_folder, settings.Preset);
+  presets.FillPresetList(program_folder, settings.preset_in_force);
 }
 
 void ApplySavedControlsAndPreset(Presets& presets) {

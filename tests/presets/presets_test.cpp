@@ -130,9 +130,9 @@ TEST_F(PresetsTest, EmptyPresetNameRoundTripsThroughTheDotPattFile) {
   EXPECT_TRUE(folder.Has(".patt"));
   const StartupSettings s = ReadStartupSettings(folder.path());
   ASSERT_TRUE(s.found);
-  EXPECT_EQ(s.Preset, "");
+  EXPECT_EQ(s.preset_in_force, "");
   shared.mode.store(kModeNone);
-  presets.FillPresetList(folder.path(), s.Preset);
+  presets.FillPresetList(folder.path(), s.preset_in_force);
   EXPECT_EQ(controls.value(gadget::kPresetList), 0);
   presets.ApplyAtStartup();
   EXPECT_EQ(shared.mode.load(), kModeRnd);
@@ -196,7 +196,7 @@ TEST_F(PresetsTest, StartupInAutoClearsTheBarsReadFromSettings) {
   folder.Put("Auto.patt", "Effect = 3\r\n");
   folder.Put("setting.dat", "Preset = Auto\r\n" + BandLevelLines(20));
   const StartupSettings s = ReadStartupSettings(folder.path());
-  presets.FillPresetList(folder.path(), s.Preset);
+  presets.FillPresetList(folder.path(), s.preset_in_force);
   ASSERT_TRUE(ReadControlSettings(controls, folder.path()));
   EXPECT_EQ(Bars(), std::vector<int>(kChannels, 20));
   presets.ApplyAtStartup();
@@ -217,11 +217,11 @@ TEST(SettingsFile, StartupReadsAndMissingKeys) {
              "LPT_LED = 1\r\n");
   const StartupSettings s = ReadStartupSettings(folder.path());
   EXPECT_TRUE(s.found);
-  EXPECT_EQ(s.X_form, 120);
-  EXPECT_EQ(s.Y_form, -5);
-  EXPECT_EQ(s.VID, 0x1209);
-  EXPECT_EQ(s.PID, 49374);
-  EXPECT_EQ(s.Preset, "My Show");
+  EXPECT_EQ(s.window_frame_x, 120);
+  EXPECT_EQ(s.window_frame_y, -5);
+  EXPECT_EQ(s.controller_vendor_id, 0x1209);
+  EXPECT_EQ(s.controller_product_id, 49374);
+  EXPECT_EQ(s.preset_in_force, "My Show");
 
   EXPECT_TRUE(ReadControlSettings(controls, folder.path()));
   EXPECT_EQ(controls.band_bar(1), 0);

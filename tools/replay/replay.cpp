@@ -367,7 +367,7 @@ int ReplayMain(const std::vector<std::string>& args, std::istream& in, std::ostr
   if (options.settings_dir) {
     const DmxKeys keys = ReadDmxKeys(*options.settings_dir);
     dmx_settings =
-        CheckDmxSettings(1, keys.DMX_UNIVERSE, keys.DMX_START, keys.DMX_LEVEL, keys.DMX_MAPPING)
+        CheckDmxSettings(1, keys.universe, keys.start_address, keys.on_level, keys.level_mapping)
             .settings;
   }
   for (const auto& apply : options.settings) apply(controls, shared);

@@ -16,7 +16,7 @@ using namespace testing;
 
 TEST(WaveInRecording, ATonePlayedIntoTheServerIsHeardInBin186AndSilenceAfterIt) {
   WaveInRecording recording;
-  EXPECT_FALSE(recording.server_available());
+  EXPECT_TRUE(recording.server_available()) << "the recording devices are listed";
   recording.Start();
   std::array<float, kSpectrumBins> fft{};
   auto bin186 = [&] {

@@ -3,11 +3,41 @@
 #include <windows.h>
 
 #include <mmddk.h>
+#include <mmdeviceapi.h>
 #include <mmsystem.h>
+#include <propsys.h>
 
 #include <algorithm>
 
 namespace glimmerix {
+namespace {
+
+// PKEY_Device_FriendlyName, spelt out so that no GUID needs defining here.
+constexpr PROPERTYKEY kFriendlyName = {
+    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
+
+// The friendly name of the endpoint waveIn device id records from; "" when not told.
+std::string EndpointNameOf(IMMDeviceEnumerator* devices, UINT id) {
+  if (!devices) return {};
+  ULONG size = 0;
+  if (waveInMessage(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(id)),
+                    DRV_QUERYFUNCTIONINSTANCEIDSIZE, reinterpret_cast<DWORD_PTR>(&size),
+                    0) != MMSYSERR_NOERROR ||
+      size < sizeof(wchar_t) || size > 4096)
+    return {};
+  std::wstring endpoint(size / sizeof(wchar_t), L'\0');
+  if (waveInMessage(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(id)),
+                    DRV_QUERYFUNCTIONINSTANCEID, reinterpret_cast<DWORD_PTR>(endpoint.data()),
+                    size) != MMSYSERR_NOERROR)
+    return {};
+  IMMDevice* device = nullptr;
+  if (FAILED(devices->GetDevice(endpoint.c_str(), &device))) return {};
+  std::string name = EndpointName(device);
+  device->Release();
+  return name;
+}
+
+}  // namespace
 
 std::string Utf8(const wchar_t* text) {
   std::string utf8;
@@ -20,13 +50,26 @@ std::string Utf8(const wchar_t* text) {
   return utf8;
 }
 
-std::vector<std::string> ListRecordingDevices() {
+std::string EndpointName(IMMDevice* device) {
+  std::string name;
+  IPropertyStore* properties = nullptr;
+  if (FAILED(device->OpenPropertyStore(STGM_READ, &properties))) return name;
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  if (SUCCEEDED(properties->GetValue(kFriendlyName, &value)) && value.vt == VT_LPWSTR)
+    name = Utf8(value.pwszVal);
+  PropVariantClear(&value);
+  properties->Release();
+  return name;
+}
+
+std::vector<std::string> ListRecordingDevices(IMMDeviceEnumerator* devices) {
   std::vector<std::string> names;
   const UINT count = waveInGetNumDevs();
   for (UINT id = 0; id < count; ++id) {
     WAVEINCAPSW caps{};
-    std::string name;
-    if (waveInGetDevCapsW(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
+    std::string name = EndpointNameOf(devices, id);
+    if (name.empty() && waveInGetDevCapsW(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
       caps.szPname[MAXPNAMELEN - 1] = L'\0';
       name = Utf8(caps.szPname);
     }

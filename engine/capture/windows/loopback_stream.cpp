@@ -2,16 +2,12 @@
 
 #include <ks.h>
 #include <ksmedia.h>
-#include <propsys.h>
 
 #include "engine/capture/windows/device_names.h"
 
 namespace glimmerix {
 namespace {
 
-// PKEY_Device_FriendlyName, spelt out so that no GUID needs defining here.
-constexpr PROPERTYKEY kFriendlyName = {
-    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
 constexpr GUID kFloatSubtype = {
     0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 constexpr GUID kPcmSubtype = {
@@ -44,19 +40,6 @@ bool EncodingOf(const WAVEFORMATEX& format, SampleEncoding& encoding) {
   }
   // Interleaved frames of whole samples, nothing else.
   return format.nBlockAlign == format.nChannels * (format.wBitsPerSample / 8);
-}
-
-std::string FriendlyName(IMMDevice* device) {
-  std::string name;
-  IPropertyStore* properties = nullptr;
-  if (FAILED(device->OpenPropertyStore(STGM_READ, &properties))) return name;
-  PROPVARIANT value;
-  PropVariantInit(&value);
-  if (SUCCEEDED(properties->GetValue(kFriendlyName, &value)) && value.vt == VT_LPWSTR)
-    name = Utf8(value.pwszVal);
-  PropVariantClear(&value);
-  properties->Release();
-  return name;
 }
 
 }  // namespace
@@ -94,7 +77,7 @@ bool LoopbackStream::Open(IMMDeviceEnumerator* devices, HANDLE ready) {
     endpoint_id_ = id;
     CoTaskMemFree(id);
   }
-  endpoint_name_ = FriendlyName(device);
+  endpoint_name_ = EndpointName(device);
   result = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                             reinterpret_cast<void**>(&client_));
   device->Release();

@@ -110,9 +110,7 @@ class ComSession {
 WaveInRecording::WaveInRecording(std::chrono::milliseconds silence_reported)
     : wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       chosen_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      sound_watch_(silence_reported) {
-  Relist();
-}
+      sound_watch_(silence_reported) {}
 
 WaveInRecording::~WaveInRecording() {
   Stop();
@@ -168,17 +166,18 @@ void WaveInRecording::PublishSourceInUse(const std::string& name) {
   sources_generation_.fetch_add(1);
 }
 
-void WaveInRecording::Relist() {
-  std::vector<std::string> names = ListRecordingDevices();
-  listed_.store(true);
-  if (names == devices_ && sources_generation_.load() != 0) return;
-  devices_ = std::move(names);
-  {
-    std::lock_guard lock(published_mutex_);
-    sources_.clear();
-    for (const std::string& name : devices_) sources_.push_back({name, name, false});
+void WaveInRecording::Relist(IMMDeviceEnumerator* devices) {
+  std::vector<std::string> names = ListRecordingDevices(devices);
+  if (names != devices_ || !listed_.load()) {
+    devices_ = std::move(names);
+    {
+      std::lock_guard lock(published_mutex_);
+      sources_.clear();
+      for (const std::string& name : devices_) sources_.push_back({name, name, false});
+    }
+    sources_generation_.fetch_add(1);
   }
-  sources_generation_.fetch_add(1);
+  listed_.store(true);
 }
 
 WaveInRecording::Target WaveInRecording::Resolve(IMMDeviceEnumerator* devices) {
@@ -229,7 +228,7 @@ void WaveInRecording::Run(std::stop_token stop) {
       choice_taken_ = choice;
       loopback_refused_for_.reset();  // asked for anew: loopback is tried again
     }
-    Relist();
+    Relist(com.devices());
     const Target target = Resolve(com.devices());
     StreamEnd end = StreamEnd::kNotStarted;
     if (target.kind == Target::Kind::kMissing) {
@@ -282,7 +281,7 @@ WaveInRecording::StreamEnd WaveInRecording::Follow(std::stop_token& stop, const 
     if (!alive || (quiet_is_loss && now - last_sound > kLostAfter)) return StreamEnd::kLost;
     if (now >= next_look) {  // the devices or the defaults may have changed
       next_look = now + kReopenEvery;
-      Relist();
+      Relist(devices);
       if (!(Resolve(devices) == target)) return StreamEnd::kRetarget;
     }
   }

@@ -12,8 +12,9 @@
 //   - one recording device by its name as Sources() lists it (waveIn, by the device's name; see
 //     ListRecordingDevices). A device that is not there records silence (problem "the chosen
 //     input is not there") until it appears.
-// The device list is taken when the recording is made and again every kReopenEvery while it
-// runs; sources_generation() changes with it and with source_in_use().
+// The device list is taken by the recording thread when it starts (server_available() is true
+// from then on) and again every kReopenEvery while it runs; sources_generation() changes with it
+// and with source_in_use().
 //
 // A thread of the recording's own opens the stream and delivers what it brings. A stream that
 // cannot be opened or started, or whose device goes, or (waveIn) that delivers nothing for
@@ -59,7 +60,6 @@ class WaveInRecording : public Recording {
 
   static constexpr std::chrono::milliseconds kSilenceReported = SoundWatch::kSilenceReported;
 
-  // Lists the recording devices (server_available() is true from here on).
   explicit WaveInRecording(std::chrono::milliseconds silence_reported = kSilenceReported);
   ~WaveInRecording() override;
   WaveInRecording(const WaveInRecording&) = delete;
@@ -115,8 +115,8 @@ class WaveInRecording : public Recording {
   enum class StreamEnd { kNotStarted, kLost, kRetarget, kStopped };
 
   void Run(std::stop_token stop);
-  // Recording thread (and the constructor): lists the devices and publishes a changed list.
-  void Relist();
+  // Recording thread: lists the devices and publishes a changed list.
+  void Relist(IMMDeviceEnumerator* devices);
   Target Resolve(IMMDeviceEnumerator* devices);
   StreamEnd RecordDevice(std::stop_token& stop, const Target& target, IMMDeviceEnumerator* devices);
   StreamEnd RecordLoopback(std::stop_token& stop, const Target& target,
@@ -146,7 +146,7 @@ class WaveInRecording : public Recording {
   std::string source_name_;
   std::atomic<unsigned> choice_generation_{0};
 
-  // Recording thread only (the constructor before it): the device names as last listed; the
+  // Recording thread only: the device names as last listed; the
   // default output loopback was refused for, until the choice is made again; the choice last
   // taken; the device told as not starting.
   std::vector<std::string> devices_;

@@ -137,6 +137,37 @@ TEST_F(WindowsInputChoice, AChosenDeviceThatIsNotThereIsSilenceToldOnceUntilAnot
   EXPECT_EQ(Occurrences(said, "the chosen input is not there"), 1) << said;
 }
 
+// Wine keeps the device listed (it takes the server's devices once per process) but its source is
+// gone: silence, the recording kept trying, and the same source back is recorded again.
+TEST_F(WindowsInputChoice, AChosenDeviceThatGoesAwayIsSilenceUntilItComesBack) {
+  WaveInRecording& recording = Make();
+  recording.ChooseInput(InputKind::kNamedSource, kSecondMonitor);
+  recording.Start();
+  const UINT second_output = OutputNamed(L"GlimmerixSecondOutput");
+  ASSERT_NE(second_output, WAVE_MAPPER);
+  {
+    TonePlayer tone(1000.0, 1.0, 3.0, second_output);
+    ASSERT_LT(WaitFor([&] { return Bin186() >= kHeard; }, 3s), 3s) << recording.problem();
+  }
+  ASSERT_TRUE(
+      RunUnix("pactl list short modules | awk '/sink_name=glimmerix_second/ {print $1}' | "
+              "xargs -r -n1 pactl unload-module"));
+  EXPECT_LT(WaitFor([&] { return Bin186() < kAbsent; }, 1s), 1s) << "the last sound repeated";
+  EXPECT_LT(WaitFor([&] { return !recording.problem().empty(); }, 5s), 5s)
+      << "the lost device is not told";
+  std::printf("gone: %s\n", recording.problem().c_str());
+  TonePlayer other(1000.0, 1.0, 3.0);  // into the default sink: not recorded in its place
+  EXPECT_EQ(QuietFor(2s), 2s);
+  ASSERT_TRUE(
+      RunUnix("pactl load-module module-null-sink sink_name=glimmerix_second "
+              "sink_properties=device.description=GlimmerixSecondOutput >/dev/null"));
+  TonePlayer back(1000.0, 1.0, 6.0, second_output);
+  const auto heard = WaitFor([&] { return Bin186() >= kHeard; }, 5s);
+  EXPECT_LT(heard, 5s) << "not recorded again: " << recording.problem();
+  std::printf("recorded again %lld ms after the device came back\n", Ms(heard));
+  recording.Stop();
+}
+
 TEST_F(WindowsInputChoice, WhatThisComputerPlaysHearsTheDefaultOutput) {
   WaveInRecording& recording = Make();
   ::testing::internal::CaptureStderr();

@@ -354,6 +354,12 @@ void WaveInRecording::Review(RecordingProblem problem, bool heard) {
                     "glimmerix: sound arrives from the recording input again.\n");
       break;
     case RecordingProblem::kNoSound:
+      if (recording_loopback_.load()) {
+        std::snprintf(line, sizeof line,
+                      "glimmerix: nothing heard from what this computer plays for %lld s.\n",
+                      static_cast<long long>(sound_watch_.silence_reported().count() / 1000));
+        break;
+      }
       std::snprintf(line, sizeof line,
                     "glimmerix: no sound from the recording input for %lld s. To follow what the "
                     "computer plays, choose \"What this computer plays\" under \"Input\" in the "

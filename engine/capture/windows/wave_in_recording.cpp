@@ -260,7 +260,7 @@ WaveInRecording::StreamEnd WaveInRecording::Follow(std::stop_token& stop, const 
   if (before == RecordingProblem::kDeviceDoesNotStart || before == RecordingProblem::kSourceMissing)
     sound_watch_.RestartSilence(Clock::now());
   streams_opened_.fetch_add(1);
-  const unsigned choice = choice_generation_.load();
+  const unsigned choice = choice_taken_;  // the choice target was resolved from
   auto last_sound = Clock::now();
   auto next_look = last_sound + kReopenEvery;
   const HANDLE waits[3] = {static_cast<HANDLE>(ready), static_cast<HANDLE>(wake_),

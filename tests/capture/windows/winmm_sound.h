@@ -22,16 +22,17 @@ namespace glimmerix::testing {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Plays a sine through the default output for as long as it lives (seconds at most).
+// Plays a sine through an output (the default one unless given) for as long as it lives (seconds
+// at most).
 class TonePlayer {
  public:
-  TonePlayer(double hz, double amplitude, double seconds) {
+  TonePlayer(double hz, double amplitude, double seconds, UINT output = WAVE_MAPPER) {
     samples_.resize(static_cast<std::size_t>(seconds * kSampleRate));
     for (std::size_t n = 0; n < samples_.size(); ++n)
       samples_[n] = static_cast<std::int16_t>(std::lround(
           32767.0 * amplitude * std::sin(2.0 * std::numbers::pi * hz * n / kSampleRate)));
     const WAVEFORMATEX format = MonoPcm16Format();
-    if (waveOutOpen(&device_, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+    if (waveOutOpen(&device_, output, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
       device_ = nullptr;
       return;
     }
@@ -54,6 +55,16 @@ class TonePlayer {
   WAVEHDR header_{};
   bool playing_ = false;
 };
+
+// The waveOut device of that name, or WAVE_MAPPER when there is none.
+inline UINT OutputNamed(const std::wstring& name) {
+  for (UINT id = 0; id < waveOutGetNumDevs(); ++id) {
+    WAVEOUTCAPSW caps{};
+    if (waveOutGetDevCapsW(id, &caps, sizeof caps) == MMSYSERR_NOERROR && name == caps.szPname)
+      return id;
+  }
+  return WAVE_MAPPER;
+}
 
 // How long until done() holds (checked every 10 ms), or limit when it never does.
 template <class Done>

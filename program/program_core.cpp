@@ -178,10 +178,7 @@ void ProgramCore::RefreshInputChoices(bool force) {
 
   std::vector<InputMenuEntry> entries;
   if (!server) {
-    entries.push_back({"Default input", true, false,
-                       "No sound server (PulseAudio or PipeWire) runs: Glimmerix records the "
-                       "system's default sound device, and no other input can be chosen.",
-                       false});
+    entries.push_back({"Default input", true, false, recording_->why_no_input_choice(), false});
   } else {
     entries.push_back({"Default input", input_kind_ == InputKind::kDefaultInput, true, {}, false});
     entries.push_back({"What this computer plays",

@@ -140,6 +140,10 @@ class AudioCapture : public Recording {
   bool server_available() const override {
     return server_available_.load(std::memory_order_acquire);
   }
+  std::string why_no_input_choice() const override {
+    return "No sound server (PulseAudio or PipeWire) runs: Glimmerix records the system's default "
+           "sound device, and no other input can be chosen.";
+  }
 
   // Engine thread: takes in what the sound server has sent since the last call. Returns at once,
   // without collecting, while the background thread is opening or closing the recording.

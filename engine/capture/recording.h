@@ -47,6 +47,8 @@ class Recording : public SpectrumSource {
   virtual std::string source_in_use() const = 0;
   // Whether a sound server records, so that an input can be chosen at all.
   virtual bool server_available() const = 0;
+  // While server_available() is false: why no input can be chosen, in a sentence for the user.
+  virtual std::string why_no_input_choice() const = 0;
 };
 
 }  // namespace glimmerix

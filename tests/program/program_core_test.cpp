@@ -143,6 +143,7 @@ class FakeRecording : public Recording {
   unsigned sources_generation() const override { return generation_.load(); }
   std::string source_in_use() const override { return {}; }
   bool server_available() const override { return server_.load(); }
+  std::string why_no_input_choice() const override { return "no sound server in this test"; }
 
   void SetSources(bool server, std::vector<RecordingSourceInfo> sources) {
     {
@@ -485,6 +486,8 @@ TEST_F(ProgramCoreTest, TheInputChoiceIsSavedFollowedAndASavedSourceMissingAtSta
   EXPECT_TRUE(journal.Has("record from usb_mic"));
   EXPECT_EQ(front_end.shown_inputs.size(), 1u) << "no server yet: only the default, greyed";
   EXPECT_FALSE(front_end.shown_inputs[0].enabled);
+  EXPECT_EQ(front_end.shown_inputs[0].tooltip, "no sound server in this test")
+      << "the recording says why nothing can be chosen";
   EXPECT_FALSE(front_end.shown_inputs[0].tooltip.empty());
   core->InputChosen(1);  // not offered: nothing happens
   EXPECT_EQ(ReadSetting("Input"), "usb_mic");

@@ -58,6 +58,7 @@ struct Silence : Recording {
   unsigned sources_generation() const override { return 0; }
   std::string source_in_use() const override { return {}; }
   bool server_available() const override { return false; }
+  std::string why_no_input_choice() const override { return {}; }
 };
 
 // One frame as the daemon would have taken it, with what the controller had received by then.

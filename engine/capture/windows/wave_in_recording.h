@@ -88,6 +88,10 @@ class WaveInRecording : public Recording {
   // while nothing records.
   std::string source_in_use() const override;
   bool server_available() const override { return listed_.load(); }
+  std::string why_no_input_choice() const override {
+    return "Windows has not listed its recording devices yet: Glimmerix records the default "
+           "recording device until it has.";
+  }
 
   // --- observation (any thread) ---
   // Streams opened so far (a reopening after a loss counts anew).

@@ -66,9 +66,9 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "The Glimmerix developers"
 !define MUI_ABORTWARNING
 
 !define PORT_LIBRARY_NOTE "Glimmerix drives the parallel port through inpoutx64.dll, which is not \
-included. Take the 64-bit library inpoutx64.dll from the port driver's distribution and place it \
-in the program folder, beside glimmerix.exe:$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nWithout it Glimmerix \
-shows $\"File missing!$\" and ends. The USB light controller needs no driver."
+included. Place the 64-bit inpoutx64.dll from the port driver's distribution in the program \
+folder, beside glimmerix.exe. Without it Glimmerix shows $\"File missing!$\" and ends.$\r$\n$\r$\n\
+The USB light controller needs no driver."
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
@@ -86,17 +86,19 @@ UninstPage custom un.KeepSettingsPage un.KeepSettingsPageLeave
 
 !insertmacro MUI_LANGUAGE "English"
 
-; Stops the installer or uninstaller, changing nothing, while glimmerix.exe runs: asks to close
-; it and checks again (Retry), or ends with exit code EXIT_RUNNING (Cancel; at once when silent,
-; with the reason on the standard error stream of the console it was started from).
-!macro STOP_WHILE_RUNNING un what
-Function ${un}StopWhileRunning
+; Whether glimmerix.exe runs: asks to close it and checks again (Retry); leaves $0 = 1 when the
+; run must stop (Cancel, or at once when silent, with the reason on the standard error stream of
+; the console it was started from), else 0.
+!macro RUNNING_CHECK un what
+Function ${un}RunningCheck
   ${Do}
     System::Call 'kernel32::OpenSemaphoreW(i 0x00100000, i 0, w "${RUNNING_SEMAPHORE}") p .r0'
     ${If} $0 P= 0
+      StrCpy $0 0
       Return
     ${EndIf}
     System::Call 'kernel32::CloseHandle(p r0)'
+    StrCpy $0 1
     ${If} ${Silent}
       StrCpy $1 "Glimmerix is running: close it (its tray icon's menu, Exit) and start \
 ${what} again.$\r$\n"
@@ -104,28 +106,41 @@ ${what} again.$\r$\n"
       System::Call 'kernel32::GetStdHandle(i -12) p .r2'
       StrLen $3 $1
       System::Call 'kernel32::WriteFile(p r2, m r1, i r3, *i .r4, p 0)'
-      SetErrorLevel ${EXIT_RUNNING}
-      Quit
+      Return
     ${EndIf}
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Glimmerix is running. Close it (its tray \
-icon's menu, Exit), then press Retry." IDRETRY +3
-    SetErrorLevel ${EXIT_RUNNING}
-    Quit
+icon's menu, Exit), then press Retry." /SD IDCANCEL IDRETRY retry
+    Return
+    retry:
   ${Loop}
 FunctionEnd
 !macroend
-!insertmacro STOP_WHILE_RUNNING "" "the installer"
-!insertmacro STOP_WHILE_RUNNING "un." "the uninstaller"
+!insertmacro RUNNING_CHECK "" "the installer"
+!insertmacro RUNNING_CHECK "un." "the uninstaller"
+
+; Ends the run, changing nothing, with exit code EXIT_RUNNING while glimmerix.exe runs; `end` is
+; Quit before the pages, Abort in a section (which shows why on the progress page).
+!macro STOP_WHILE_RUNNING un end
+  Call ${un}RunningCheck
+  ${If} $0 == 1
+    SetErrorLevel ${EXIT_RUNNING}
+    !if "${end}" == "Abort"
+      Abort "Glimmerix is running: nothing was changed."
+    !else
+      Quit
+    !endif
+  ${EndIf}
+!macroend
 
 Function .onInit
   SetShellVarContext current
-  Call StopWhileRunning
+  !insertmacro STOP_WHILE_RUNNING "" Quit
 FunctionEnd
 
 Section "Glimmerix" SectionProgram
   SectionIn RO
   ; Checked again: the program may have been started while the pages were shown.
-  Call StopWhileRunning
+  !insertmacro STOP_WHILE_RUNNING "" Abort
   SetOutPath "$INSTDIR"
   File "${STAGE_DIR}/glimmerix.exe"
   File "${STAGE_DIR}/about.rtf"
@@ -159,7 +174,7 @@ Var RemoveSettingsBox
 
 Function un.onInit
   SetShellVarContext current
-  Call un.StopWhileRunning
+  !insertmacro STOP_WHILE_RUNNING "un." Quit
   StrCpy $RemoveSettings 0
   ${GetParameters} $0
   ClearErrors
@@ -197,7 +212,7 @@ Function un.KeepSettingsPageLeave
 FunctionEnd
 
 Section "Uninstall"
-  Call un.StopWhileRunning
+  !insertmacro STOP_WHILE_RUNNING "un." Abort
   Delete "$INSTDIR\glimmerix.exe"
   Delete "$INSTDIR\about.rtf"
   Delete "$INSTDIR\help.rtf"

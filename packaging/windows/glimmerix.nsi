@@ -46,6 +46,9 @@ InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
 ; An upgrade goes where the previous version is.
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
+; A file that cannot be written stops the install (Retry or Cancel; silent: Cancel) before the
+; uninstaller and the entry are written; skipping it would leave a mixed program folder.
+AllowSkipFiles off
 ShowUninstDetails show
 
 VIProductVersion "${VERSION}.0"

@@ -31,7 +31,7 @@ shipped_presets=$(cd "$stage" && ls *.patt)
 program_files="glimmerix.exe about.rtf help.rtf history.rtf"
 
 install() {
-  timeout 60 "$wine" "$setup" /S "$@" </dev/null >"$work/setup.log" 2>&1
+  timeout 60 "$wine" "$setup" /S </dev/null >"$work/setup.log" 2>&1
 }
 # The uninstall entry's value $1 (empty when there is none).
 entry_value() {

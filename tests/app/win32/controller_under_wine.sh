@@ -30,8 +30,5 @@ grep -qx 'VID *= *4617' <<<"$saved" && grep -qx 'PID *= *49374' <<<"$saved" ||
 shown=$(send controller)
 grep -q 'looks for vendor 1209, product c0de' <<<"$shown" || fail "not refreshed: $shown"
 
-send close >/dev/null || fail "close not taken"
-for _ in $(seq 100); do kill -0 $program 2>/dev/null || break; sleep 0.2; done
-kill -0 $program 2>/dev/null && fail "still running 20 s after the close request"
-wait $program || fail "the program ended with $?"
+close_program $program
 echo "PASS: the Controller window lists the stand-in device; using it writes VID and PID"

@@ -101,10 +101,7 @@ registers=$(port_registers)
 [ "$registers" = "0x00 0x09" ] || fail "2 kHz: the port's data and control: $registers"
 stop_playing
 
-timeout 20 "$wine" "$send_to_program" close </dev/null >/dev/null 2>&1 || fail "close not taken"
-for _ in $(seq 100); do kill -0 $program 2>/dev/null || break; sleep 0.2; done
-kill -0 $program 2>/dev/null && fail "still running 20 s after the close request"
-wait $program || fail "the program ended with $?"
+close_program $program
 echo "PASS: 1 kHz lit channel 11 only (port D 0x81, port data 0x80) ${first_ms} ms after the tone"
 echo "      started, dark ${dark_ms} ms after it stopped; ~2 kHz lit channel 13 only (port D 0x82,"
 echo "      control 0x09) after ${second_ms} ms"

@@ -30,3 +30,42 @@ program_folder() {
   export GLIMMERIX_LPT_RECORD=$(win "$work/lpt.txt")
   cd "$folder" || fail "cd"
 }
+
+# The tray icon: Wine's explorer.exe shows the prefix's tray icons (this program's only, in a fresh
+# prefix) as windows that the tray host takes in (their parent is not the root).
+tray_icon() {
+  for w in $(xdotool search --class explorer.exe 2>/dev/null); do
+    xwininfo -id "$w" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)' ||
+      { echo "$w"; return 0; }
+  done
+  return 1
+}
+# Waits up to 30 s for the tray icon of the program started as process $1; fails without one.
+# The program takes the tray menu's commands only once its start-up, which ends by hiding the main
+# window, is over.
+wait_for_tray_icon() {
+  for _ in $(seq 150); do tray_icon >/dev/null && break; kill -0 "$1" 2>/dev/null || break; sleep 0.2; done
+  tray_icon >/dev/null || fail "no tray icon docked in the tray host"
+}
+
+# Clicks "<>" (client 156,228, 14 x 14) of the shown main window $1, which widens it to 320 through
+# the program core; fails unless its client area is 320 x 243 within 5 s.
+widen_main_window() {
+  local size
+  xdotool mousemove --window "$1" 163 235 click 1
+  for _ in $(seq 25); do
+    size=$(xwininfo -id "$1" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
+    [ "$size" = "320x243" ] && return 0
+    sleep 0.2
+  done
+  fail "after \"<>\" the client area is $size, not 320x243"
+}
+
+# The close box's request to the program started as process $1 (send_to_program.exe); fails unless
+# it ends with exit code 0 within 20 s.
+close_program() {
+  timeout 20 "$wine" "$send_to_program" close </dev/null >/dev/null 2>&1 || fail "close not taken"
+  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || break; sleep 0.2; done
+  kill -0 "$1" 2>/dev/null && fail "still running 20 s after the close request"
+  wait "$1" || fail "the program ended with $? after the close request"
+}

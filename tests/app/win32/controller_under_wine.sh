@@ -10,8 +10,7 @@ source "$(dirname "$0")/wine_prefix.sh"
 
 program_folder "$work/program"
 printf 'VID = 1\r\nPID = 2\r\n' >setting.dat
-"$wine" glimmerix.exe </dev/null >"$work/program.log" 2>&1 &
-program=$!
+run_program
 
 send() { timeout 20 "$wine" "$send_to_program" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 controller=2  # the tray menu's command (MenuCommand's value)

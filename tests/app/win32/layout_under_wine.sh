@@ -9,20 +9,9 @@ source "$(dirname "$0")/wine_prefix.sh"
 probe=$5
 
 program_folder "$work/program"
-"$wine" glimmerix.exe </dev/null >"$work/program.log" 2>&1 &
-program=$!
-trap 'kill $program 2>/dev/null; cleanup' EXIT
+run_program
 wait_for_tray_icon $program
-send() { timeout 20 "$wine" "$send_to_program" "$@" </dev/null >/dev/null 2>&1; }
-open=0  # the tray menu's "Open" (MenuCommand's value)
-for _ in $(seq 100); do send menu $open && break; sleep 0.2; done
-window=
-for _ in $(seq 50); do
-  window=$(xdotool search --onlyvisible --name '^Glimmerix$' 2>/dev/null | head -1)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || fail "\"Open\" did not show the main window"
+window=$(show_main_window) || fail "\"Open\" did not show the main window"
 
 shot() {
   [ -n "${GLIMMERIX_TEST_SHOTS:-}" ] || return 0

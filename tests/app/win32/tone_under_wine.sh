@@ -39,8 +39,7 @@ play() {
 }
 stop_playing() { [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null; player=; }
 
-"$wine" glimmerix.exe </dev/null >"$work/program.log" 2>&1 &
-program=$!
+run_program
 trap 'stop_playing; kill $program 2>/dev/null; cleanup' EXIT
 
 # The port D command of the latest pass (the controller's report "0x00 0x8N"), "none" before one.

@@ -5,11 +5,16 @@
 //            columns the window paints (dark columns with the window's background between them);
 //            prints one line per mismatch, naming the control
 //   modes    prints the mode buttons' states: "Manual=1 Auto=0 Rnd=0"
+//   watch-modes MS  reads the mode buttons every 10 ms for MS milliseconds and prints the modes
+//            shown, in turn, as numbers (1 Manual, 2 Auto, 3 Rnd): "1 3 2 1"; a mode counts once
+//            three readings in a row agree
+//   keys     prints the hot keys Wine holds down now (GetAsyncKeyState): "Shift Alt F5" ...
 // Exit code 0 when everything matched (layout) or was read (modes), 1 on a mismatch or when the
 // window is not shown, 2 for an unknown argument.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -151,30 +156,75 @@ int CompareLayout(HWND main) {
   return mismatches == 0 ? 0 : 1;
 }
 
-int PrintModes(HWND main) {
-  const std::pair<const char*, int> buttons[] = {{"Manual", gadget::kManualButton},
-                                                 {"Auto", gadget::kAutoButton},
-                                                 {"Rnd", gadget::kRndButton}};
-  std::string line;
-  for (const auto& [name, id] : buttons) {
-    HWND button = GetDlgItem(main, id);
-    DWORD_PTR state = 0;
+struct ModeButton {
+  const char* name;
+  int id;
+  int mode;
+};
+constexpr ModeButton kModeButtons[] = {{"Manual", gadget::kManualButton, 1},
+                                       {"Auto", gadget::kAutoButton, 2},
+                                       {"Rnd", gadget::kRndButton, 3}};
+
+// The buttons' check states in kModeButtons' order; false when one could not be read.
+bool ReadModeButtons(HWND main, DWORD_PTR (&states)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    HWND button = GetDlgItem(main, kModeButtons[i].id);
     if (!button ||
-        !SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &state))
-      return 1;
-    line += (line.empty() ? "" : " ") + std::string(name) + "=" + std::to_string(state);
+        !SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &states[i]))
+      return false;
   }
-  std::printf("%s\n", line.c_str());
+  return true;
+}
+
+int PrintModes(HWND main) {
+  DWORD_PTR states[3] = {};
+  if (!ReadModeButtons(main, states)) return 1;
+  std::printf("Manual=%d Auto=%d Rnd=%d\n", static_cast<int>(states[0]),
+              static_cast<int>(states[1]), static_cast<int>(states[2]));
+  return 0;
+}
+
+int WatchModes(HWND main, int milliseconds) {
+  std::string seen;
+  int last = 0, candidate = 0, agreeing = 0;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < static_cast<DWORD>(milliseconds);
+       Sleep(10)) {
+    DWORD_PTR states[3] = {};
+    if (!ReadModeButtons(main, states)) return 1;
+    int mode = 0;
+    for (int i = 0; i < 3; ++i)
+      if (states[i] == BST_CHECKED) mode = mode == 0 ? kModeButtons[i].mode : -1;
+    agreeing = mode == candidate ? agreeing + 1 : 1;
+    candidate = mode;
+    if (agreeing == 3 && mode > 0 && mode != last) {
+      seen += (seen.empty() ? "" : " ") + std::to_string(mode);
+      last = mode;
+    }
+  }
+  std::printf("%s\n", seen.c_str());
+  return 0;
+}
+
+int PrintKeysDown() {
+  const std::pair<const char*, int> keys[] = {{"Shift", VK_SHIFT}, {"Alt", VK_MENU}, {"F5", VK_F5},
+                                              {"F6", VK_F6},       {"F7", VK_F7},    {"F8", VK_F8}};
+  std::string down;
+  for (const auto& [name, vk] : keys)
+    if (GetAsyncKeyState(vk) & 0x8000) down += (down.empty() ? "" : " ") + std::string(name);
+  std::printf("%s\n", down.c_str());
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+  if (argc < 2) return 2;
+  if (std::strcmp(argv[1], "keys") == 0) return PrintKeysDown();
   HWND main = FindWindowW(L"GlimmerixMain", nullptr);
   if (!main || !IsWindowVisible(main)) return 1;
   if (std::strcmp(argv[1], "layout") == 0) return CompareLayout(main);
   if (std::strcmp(argv[1], "modes") == 0) return PrintModes(main);
+  if (argc == 3 && std::strcmp(argv[1], "watch-modes") == 0)
+    return WatchModes(main, std::atoi(argv[2]));
   return 2;
 }

@@ -31,6 +31,14 @@ program_folder() {
   cd "$folder" || fail "cd"
 }
 
+# Starts glimmerix.exe from the current folder as process $program, its output in
+# $work/program.log; the script's end stops it.
+run_program() {
+  "$wine" glimmerix.exe </dev/null >"$work/program.log" 2>&1 &
+  program=$!
+  trap 'kill $program 2>/dev/null; cleanup' EXIT
+}
+
 # The tray icon: Wine's explorer.exe shows the prefix's tray icons (this program's only, in a fresh
 # prefix) as windows that the tray host takes in (their parent is not the root).
 tray_icon() {
@@ -68,4 +76,20 @@ close_program() {
   for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || break; sleep 0.2; done
   kill -0 "$1" 2>/dev/null && fail "still running 20 s after the close request"
   wait "$1" || fail "the program ended with $? after the close request"
+}
+
+# The tray menu's "Open" (send_to_program.exe) after the tray icon came; prints the shown main
+# window's X id, fails (status 1) unless it shows within 10 s.
+show_main_window() {
+  local open=0 window=  # "Open" is MenuCommand's value 0
+  for _ in $(seq 50); do
+    timeout 20 "$wine" "$send_to_program" menu $open </dev/null >/dev/null 2>&1 && break
+    sleep 0.2
+  done
+  for _ in $(seq 50); do
+    window=$(xdotool search --onlyvisible --name '^Glimmerix$' 2>/dev/null | head -1)
+    [ -n "$window" ] && { echo "$window"; return 0; }
+    sleep 0.2
+  done
+  return 1
 }

@@ -7,7 +7,8 @@
 //   modes    prints the mode buttons' states: "Manual=1 Auto=0 Rnd=0"
 //   watch-modes MS  reads the mode buttons every 10 ms for MS milliseconds and prints the modes
 //            shown, in turn, as numbers (1 Manual, 2 Auto, 3 Rnd): "1 3 2 1"; a mode counts once
-//            three readings in a row agree
+//            two readings in a row agree (the three buttons are read one after the other, so a
+//            reading across a change shows none or two checked)
 //   keys     prints the hot keys Wine holds down now (GetAsyncKeyState): "Shift Alt F5" ...
 // Exit code 0 when everything matched (layout) or was read (modes), 1 on a mismatch or when the
 // window is not shown, 2 for an unknown argument.
@@ -196,7 +197,7 @@ int WatchModes(HWND main, int milliseconds) {
       if (states[i] == BST_CHECKED) mode = mode == 0 ? kModeButtons[i].mode : -1;
     agreeing = mode == candidate ? agreeing + 1 : 1;
     candidate = mode;
-    if (agreeing == 3 && mode > 0 && mode != last) {
+    if (agreeing == 2 && mode > 0 && mode != last) {
       seen += (seen.empty() ? "" : " ") + std::to_string(mode);
       last = mode;
     }

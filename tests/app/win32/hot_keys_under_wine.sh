@@ -28,7 +28,10 @@ focus_main_window() {
 
 modes() { timeout 20 "$wine" "$probe" modes </dev/null 2>/dev/null | tr -d '\r'; }
 # Holds Shift+Alt+$1 for a moment while the probe watches the mode buttons; fails unless they
-# show $2 afterwards.
+# show $2 afterwards. The keys come 0.4 s after the previous check: pressed at once after the
+# switch to Auto, Shift+Alt+F5 was lost in 4 of 10 runs (WINEDEBUG=+timestamp,+key: the window's
+# thread took no X input for 1.05 s after the F7 press, then the F5 press and release together, so
+# the async key state never showed F5 held to the engine's polling).
 hot_key() {
   focus_main_window
   timeout 20 "$wine" "$probe" watch-modes 1500 </dev/null >"$work/watched.txt" 2>/dev/null &

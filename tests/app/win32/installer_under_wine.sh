@@ -51,32 +51,13 @@ uninstall() {
 }
 listing() { (cd "$1" && ls -A | sort | tr '\n' ' '); }
 
-# The tray icon: Wine's explorer.exe shows the prefix's tray icons (this program's only, in a fresh
-# prefix) as windows that the tray host takes in (their parent is not the root).
-tray_icon() {
-  for w in $(xdotool search --class explorer.exe 2>/dev/null); do
-    xwininfo -id "$w" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)' ||
-      return 0
-  done
-  return 1
-}
 # Starts the installed program with the stand-ins, from another folder (it finds its files in its
 # own), and waits for its tray icon; sets program.
 start_installed() {
-  export GLIMMERIX_HID_LIBRARY=$(win "$target/hid_stand_in.dll")
-  export GLIMMERIX_HID_STAND_IN_DEVICE=1209:c0de
-  export GLIMMERIX_HID_RECORD=$(win "$work/hid.txt")
-  export GLIMMERIX_LPT_RECORD=$(win "$work/lpt.txt")
+  use_stand_ins "$target"
   (cd "$work" && exec "$wine" "$target_win\\glimmerix.exe" </dev/null >"$work/program.log" 2>&1) &
   program=$!
-  for _ in $(seq 150); do tray_icon && break; kill -0 $program 2>/dev/null || break; sleep 0.2; done
-  tray_icon || fail "the installed program docked no tray icon"
-}
-close_installed() {
-  timeout 20 "$wine" "$send_to_program" close </dev/null >/dev/null 2>&1 || fail "close not taken"
-  for _ in $(seq 100); do kill -0 $program 2>/dev/null || break; sleep 0.2; done
-  kill -0 $program 2>/dev/null && fail "still running 20 s after the close request"
-  wait $program || fail "the installed program ended with $?"
+  wait_for_tray_icon $program
 }
 
 # The silent install: the files as staged, nothing else.
@@ -109,20 +90,14 @@ check_entry QuietUninstallString "\"$target_win\\uninstall.exe\" /S"
 # Started through the shortcut without the port library: the "File missing!" box only.
 "$wine" start /wait "$shortcut_win" </dev/null >/dev/null 2>&1 &
 starter=$!
-box=$(timeout 20 xdotool search --sync --onlyvisible --name '^File missing!$' | head -1)
-[ -n "$box" ] || fail "the shortcut's start showed no \"File missing!\" box"
-xdotool search --onlyvisible --name '^Glimmerix$' >/dev/null && fail "the main window beside the box"
-xdotool windowactivate --sync "$box" key Return
-for _ in $(seq 50); do kill -0 $starter 2>/dev/null || break; sleep 0.2; done
-kill -0 $starter 2>/dev/null && { xdotool key --window "$box" Return; sleep 2; }
-kill -0 $starter 2>/dev/null && fail "still running after the box was dismissed"
+dismiss_file_missing $starter
 [ -e "$target/setting.dat" ] && fail "setting.dat written without the port library"
 
 # With the stand-ins the installed program runs and keeps its settings in its folder.
 cp "$stand_ins/inpoutx64.dll" "$stand_ins/hid_stand_in.dll" "$target/" || fail "copy"
 printf 'VID = 4617\r\nPID = 49374\r\n' >"$target/setting.dat"
 start_installed
-close_installed
+close_program $program
 grep -q '^OUT1 *=' "$target/setting.dat" && grep -q '^X_form *=' "$target/setting.dat" ||
   fail "the close request saved no setting.dat in the install folder"
 
@@ -139,7 +114,7 @@ timeout 60 "$wine" "$target_win\\uninstall.exe" /S "_?=$target_win" </dev/null >
 code=$?
 [ $code -eq 2 ] || fail "the uninstall beside the running program ended with $code, not 2"
 [ -e "$target/glimmerix.exe" ] || fail "the uninstall beside the running program removed files"
-close_installed
+close_program $program
 
 # The upgrade keeps what the user has.
 printf 'Effect = 3\r\n' >>"$target/Party.patt"

@@ -20,17 +20,7 @@ program_folder "$folder"
 "$wine" glimmerix.exe </dev/null >"$work/first.log" 2>&1 &
 first=$!
 
-# The tray icon: Wine's explorer.exe shows the prefix's tray icons (this program's only, in a fresh
-# prefix) as windows that the tray host takes in (their parent is not the root).
-tray_icon() {
-  for w in $(xdotool search --class explorer.exe 2>/dev/null); do
-    xwininfo -id "$w" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)' ||
-      { echo "$w"; return 0; }
-  done
-  return 1
-}
-for _ in $(seq 150); do tray_icon >/dev/null && break; kill -0 $first 2>/dev/null || break; sleep 0.2; done
-tray_icon >/dev/null || fail "no tray icon docked in the tray host"
+wait_for_tray_icon $first
 xdotool search --onlyvisible --name '^Glimmerix$' >/dev/null && fail "the main window shows at start-up"
 }
 
@@ -66,14 +56,7 @@ window=$(timeout 10 xdotool search --sync --onlyvisible --name '^Glimmerix$' | h
 size=$(xwininfo -id "$window" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
 [ "$size" = "180x243" ] || fail "client area $size, not 180x243"
 import -window root "$work/window.png" 2>/dev/null
-# "<>" (client 156,228, 14 x 14) widens the window to 320 through the program core.
-xdotool mousemove --window "$window" 163 235 click 1
-for _ in $(seq 25); do
-  size=$(xwininfo -id "$window" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
-  [ "$size" = "320x243" ] && break
-  sleep 0.2
-done
-[ "$size" = "320x243" ] || fail "after \"<>\" the client area is $size, not 320x243"
+widen_main_window "$window"
 
 # The close box (Alt+F4 through the window manager proved unreliable under Xvfb: the key can reach
 # no window).
@@ -92,13 +75,7 @@ mkdir -p "$folder" && cp "$exe" "$folder/" && cd "$folder" || fail "copy"
 rm -f "$work/lpt.txt"
 "$wine" glimmerix.exe </dev/null >/dev/null 2>&1 &
 first=$!
-box=$(timeout 20 xdotool search --sync --onlyvisible --name '^File missing!$' | head -1)
-[ -n "$box" ] || fail "no \"File missing!\" box"
-xdotool search --onlyvisible --name '^Glimmerix$' >/dev/null && fail "the main window beside the box"
-xdotool windowactivate --sync "$box" key Return
-for _ in $(seq 50); do kill -0 $first 2>/dev/null || break; sleep 0.2; done
-kill -0 $first 2>/dev/null && { xdotool key --window "$box" Return; sleep 2; }
-kill -0 $first 2>/dev/null && fail "still running after the box was dismissed"
+dismiss_file_missing $first
 wait $first
 code=$?
 [ $code -eq 0 ] || fail "ended with $code after the box"

@@ -11,7 +11,8 @@
 //   viewer-move TITLE X Y  the viewer's frame moved to X, Y
 //   controller         prints the "Controller" window's device rows (the cells tab-separated)
 //                      and the line saying what the program looks for
-//   controller-use     its "Use this controller" clicked
+//   controller-click CAPTION  the "Controller" window's button CAPTION clicked (with its "&"),
+//                      when enabled
 // Exit code 0 when the messages were taken, 1 when there is no such window or a send failed,
 // 2 for an unknown argument.
 #include <windows.h>
@@ -146,12 +147,14 @@ int PrintController() {
   return 0;
 }
 
-int UseController() {
+int ClickControllerButton(const char* caption) {
   HWND window = FindWindowW(L"GlimmerixController", nullptr);
-  HWND use = window ? FindWindowExW(window, nullptr, L"BUTTON", L"&Use this controller") : nullptr;
+  std::wstring wide;
+  for (const char* c = caption; *c; ++c) wide.push_back(static_cast<wchar_t>(*c));
+  HWND button = window ? FindWindowExW(window, nullptr, L"BUTTON", wide.c_str()) : nullptr;
   DWORD_PTR answer = 0;
-  return use && IsWindowEnabled(use) &&
-                 SendMessageTimeoutW(use, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &answer)
+  return button && IsWindowEnabled(button) &&
+                 SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &answer)
              ? 0
              : 1;
 }
@@ -161,7 +164,8 @@ int UseController() {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   if (std::strcmp(argv[1], "controller") == 0) return PrintController();
-  if (std::strcmp(argv[1], "controller-use") == 0) return UseController();
+  if (argc == 3 && std::strcmp(argv[1], "controller-click") == 0)
+    return ClickControllerButton(argv[2]);
   if (argc >= 3 && std::strcmp(argv[1], "viewer") == 0) return PrintViewer(argv[2]);
   if (argc >= 3 && std::strncmp(argv[1], "viewer-", 7) == 0)
     return ToViewer(argv[1], argv[2], argv + 3);

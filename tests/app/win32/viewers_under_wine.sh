@@ -38,6 +38,7 @@ grep -qx client=500x300 <<<"$shown" || fail "Settings viewer's size: $(grep clie
 grep -q 'Glimmerix records the sound of the default recording input' <<<"$shown" ||
   fail "Settings viewer lacks help.rtf's text: $(head -c 400 <<<"$shown")"
 grep -q 'rtf1\|fonttbl\|\\par' <<<"$shown" && fail "Settings viewer shows the RTF markup"
+shot windows-settings-viewer
 
 send menu $settings >/dev/null || fail "menu not taken"
 shown=$(viewer_shows Settings windows=1) || fail "Settings chosen again: $(head -1 <<<"$shown")"

@@ -416,7 +416,10 @@ void Win32FrontEnd::AddTrayIcon() {
   data.uCallbackMessage = kTrayMessage;
   data.hIcon = small_icon_;
   lstrcpynW(data.szTip, tray_tip_.c_str(), ARRAYSIZE(data.szTip));
-  tray_added_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+  // After a TaskbarCreated that found the icon still there (no restart of the taskbar, or the
+  // message sent by another program), NIM_ADD fails: the icon is ours all the same.
+  tray_added_ =
+      Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
 void Win32FrontEnd::RemoveTrayIcon() {

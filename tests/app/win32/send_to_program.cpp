@@ -13,11 +13,15 @@
 //                      and the line saying what the program looks for
 //   controller-click CAPTION  the "Controller" window's button CAPTION clicked (with its "&"),
 //                      when enabled
+//   minimise           the minimise box: WM_SYSCOMMAND SC_MINIMIZE
+//   taskbar-created    the taskbar's "TaskbarCreated", broadcast as Explorer does when it starts
+//   tray-delete        the program's tray icon deleted (NIM_DELETE), as a taskbar that ends does
 // Exit code 0 when the messages were taken, 1 when there is no such window or a send failed,
 // 2 for an unknown argument.
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -169,9 +173,23 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "viewer") == 0) return PrintViewer(argv[2]);
   if (argc >= 3 && std::strncmp(argv[1], "viewer-", 7) == 0)
     return ToViewer(argv[1], argv[2], argv + 3);
+  DWORD_PTR answer = 0;
+  if (argc == 2 && std::strcmp(argv[1], "taskbar-created") == 0) {
+    const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
+    return taskbar_created != 0 && SendMessageTimeoutW(HWND_BROADCAST, taskbar_created, 0, 0,
+                                                       SMTO_ABORTIFHUNG, kTimeoutMs, &answer)
+               ? 0
+               : 1;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "tray-delete") == 0) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = FindWindowExW(HWND_MESSAGE, nullptr, L"GlimmerixMessages", nullptr);
+    data.uID = 1;
+    return data.hWnd && Shell_NotifyIconW(NIM_DELETE, &data) ? 0 : 1;
+  }
   HWND window = FindWindowW(L"GlimmerixMain", nullptr);
   if (!window) return 1;
-  DWORD_PTR answer = 0;
   if (argc == 3 && std::strcmp(argv[1], "menu") == 0)
     return SendMessageTimeoutW(window, WM_COMMAND, 1000 + std::atoi(argv[2]), 0, SMTO_ABORTIFHUNG,
                                kTimeoutMs, &answer)
@@ -180,6 +198,11 @@ int main(int argc, char** argv) {
   if (argc != 2) return 2;
   if (std::strcmp(argv[1], "close") == 0)
     return SendMessageTimeoutW(window, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
+                               &answer)
+               ? 0
+               : 1;
+  if (std::strcmp(argv[1], "minimise") == 0)
+    return SendMessageTimeoutW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0, SMTO_ABORTIFHUNG, kTimeoutMs,
                                &answer)
                ? 0
                : 1;

@@ -60,13 +60,13 @@ run_program() {
 
 # The tray icon: Wine's explorer.exe shows the prefix's tray icons (this program's only, in a fresh
 # prefix) as windows that the tray host takes in (their parent is not the root).
-tray_icon() {
+tray_icons() {
   for w in $(xdotool search --class explorer.exe 2>/dev/null); do
     xwininfo -id "$w" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)' ||
-      { echo "$w"; return 0; }
+      echo "$w"
   done
-  return 1
 }
+tray_icon() { tray_icons | head -n 1 | grep .; }
 # Waits up to 30 s for the tray icon of the program started as process $1; fails without one.
 # The program takes the tray menu's commands only once its start-up, which ends by hiding the main
 # window, is over.

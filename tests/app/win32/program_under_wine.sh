@@ -9,9 +9,13 @@
 #     setting.dat with X_form/Y_form, and the controller's and the port's all-off values come last;
 #   - a second run, ended by the session's end (send_to_program.exe: WM_QUERYENDSESSION and
 #     WM_ENDSESSION), takes the exit path: exit code 0, setting.dat saved (the exit path's keys,
-#     without the corner), all-off values last.
+#     without the corner), all-off values last;
+#   - a third run, started from a console (console_ctrl_c.exe under a terminal) and ended by the
+#     user's Ctrl+C there, takes the exit path as well.
 # Usage: program_under_wine.sh GLIMMERIX_EXE STAND_IN_FOLDER SEND_TO_PROGRAM_EXE WORK_FOLDER
+#                              CONSOLE_CTRL_C_EXE
 source "$(dirname "$0")/wine_prefix.sh"
+console_ctrl_c=$5
 
 # Starts the program from a fresh folder $work/$1 and waits for its tray icon; sets folder, first.
 start_program() {
@@ -67,6 +71,17 @@ start_program end-session
 timeout 20 "$wine" "$send_to_program" end-session </dev/null >/dev/null 2>&1 ||
   fail "the session's end not taken"
 check_end "session end"
+
+# Started from a console: Wine gives a console program one only under a terminal (script). The
+# program's exit code comes back as console_ctrl_c.exe's, and so as script's.
+folder=$work/console
+program_folder "$folder"
+script -qefc "\"$wine\" \"$console_ctrl_c\" glimmerix.exe '$(win "$work/go")'" /dev/null \
+  </dev/null >"$work/console.log" 2>&1 &
+first=$!
+wait_for_tray_icon $first
+touch "$work/go"
+check_end "Ctrl+C in the console"
 
 # Without inpoutx64.dll: the "File missing!" box only; once dismissed the program ends, nothing
 # written.

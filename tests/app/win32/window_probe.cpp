@@ -7,11 +7,14 @@
 //            mismatch, naming the control, then the window's and the screen's DPI. The table's
 //            rectangles at DPI have each edge scaled by DPI / 96 and rounded to the nearest pixel
 //            (half away from zero); without DPI the window's own (GetDpiForWindow) is taken.
-//   dpi-changed FROM TO  sends the window, laid out for DPI FROM, WM_DPICHANGED for DPI TO with
+//   dpi-changed FROM TO [TITLE]  sends the main window (or the program's window titled TITLE),
+//            laid out for DPI FROM, WM_DPICHANGED for DPI TO with
 //            the rectangle Windows suggests when it is dragged onto a screen of that DPI (the
 //            client area scaled by TO / FROM, the corner kept; the frame's border as it is, since
 //            under Wine the window stays on a screen of its first DPI); prints the suggested and
 //            the resulting frame ("suggested=X,Y WxH frame=X,Y WxH")
+//   children TITLE  prints the client size of the program's window titled TITLE ("client=WxH")
+//            and a line "ID X,Y WxH" for each of its child windows (client coordinates)
 //   modes    prints the mode buttons' states: "Manual=1 Auto=0 Rnd=0"
 //   watch-modes MS  reads the mode buttons every 10 ms for MS milliseconds and prints the modes
 //            shown, in turn, as numbers (1 Manual, 2 Auto, 3 Rnd): "1 3 2 1"; a mode counts once
@@ -285,10 +288,10 @@ int PrintKeysDown() {
 // What WM_DPICHANGED brings when the window is dragged from a screen of old_dpi onto one of
 // new_dpi: the new DPI and a frame for the client area scaled, its corner kept. The rectangle is
 // written into the program's memory, since the message's pointer is not carried across processes.
-int SendDpiChanged(HWND main, UINT old_dpi, UINT new_dpi) {
+int SendDpiChanged(HWND window, UINT old_dpi, UINT new_dpi) {
   RECT frame{}, client{};
-  GetWindowRect(main, &frame);
-  GetClientRect(main, &client);
+  GetWindowRect(window, &frame);
+  GetClientRect(window, &client);
   // The border around the client area stays as it is: under Wine the window stays on its one
   // screen, whose DPI sets the frame's caption and edges.
   const int border_w = frame.right - frame.left - client.right;
@@ -300,18 +303,18 @@ int SendDpiChanged(HWND main, UINT old_dpi, UINT new_dpi) {
       frame.top + border_h +
           MulDiv(client.bottom, static_cast<int>(new_dpi), static_cast<int>(old_dpi))};
   DWORD process_id = 0;
-  GetWindowThreadProcessId(main, &process_id);
+  GetWindowThreadProcessId(window, &process_id);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process_id);
   if (!process) return 1;
   void* remote = VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
   DWORD_PTR result = 0;
   const bool sent =
       remote && WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr) &&
-      SendMessageTimeoutW(main, WM_DPICHANGED, MAKEWPARAM(new_dpi, new_dpi),
+      SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(new_dpi, new_dpi),
                           reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, kTimeoutMs, &result);
   if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   CloseHandle(process);
-  GetWindowRect(main, &frame);
+  GetWindowRect(window, &frame);
   std::printf("suggested=%ld,%ld %ldx%ld frame=%ld,%ld %ldx%ld\n", suggested.left, suggested.top,
               suggested.right - suggested.left, suggested.bottom - suggested.top, frame.left,
               frame.top, frame.right - frame.left, frame.bottom - frame.top);
@@ -320,10 +323,44 @@ int SendDpiChanged(HWND main, UINT old_dpi, UINT new_dpi) {
 
 }  // namespace
 
+BOOL CALLBACK PrintChild(HWND child, LPARAM parent) {
+  if (GetParent(child) != reinterpret_cast<HWND>(parent)) return TRUE;
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, reinterpret_cast<HWND>(parent), reinterpret_cast<POINT*>(&r), 2);
+  std::printf("%d %ld,%ld %ldx%ld\n", GetDlgCtrlID(child), r.left, r.top, r.right - r.left,
+              r.bottom - r.top);
+  return TRUE;
+}
+
+int PrintChildren(HWND window) {
+  RECT client{};
+  GetClientRect(window, &client);
+  std::printf("client=%ldx%ld\n", client.right, client.bottom);
+  EnumChildWindows(window, PrintChild, reinterpret_cast<LPARAM>(window));
+  return 0;
+}
+
+// The program's shown top-level window titled title; null when there is none.
+HWND ShownWindowTitled(const char* title) {
+  HWND window = FindWindowA(nullptr, title);
+  return window && IsWindowVisible(window) ? window : nullptr;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   BecomeDpiAware();
   if (std::strcmp(argv[1], "keys") == 0) return PrintKeysDown();
+  if (argc == 3 && std::strcmp(argv[1], "children") == 0) {
+    HWND window = ShownWindowTitled(argv[2]);
+    return window ? PrintChildren(window) : 1;
+  }
+  if (argc == 5 && std::strcmp(argv[1], "dpi-changed") == 0) {
+    HWND window = ShownWindowTitled(argv[4]);
+    return window ? SendDpiChanged(window, static_cast<UINT>(std::atoi(argv[2])),
+                                   static_cast<UINT>(std::atoi(argv[3])))
+                  : 1;
+  }
   HWND main = FindWindowW(L"GlimmerixMain", nullptr);
   if (!main || !IsWindowVisible(main)) return 1;
   if (std::strcmp(argv[1], "layout") == 0)

@@ -7,7 +7,8 @@
 # for every screen, so a drag onto a screen of another DPI is played by sending the window
 # WM_DPICHANGED (96, 192, back to 144) with the rectangle Windows would suggest: the window must
 # take that rectangle and lay itself out afresh at the new DPI. The "Controller" window and a
-# viewer, with their controls, are placed for 144 DPI too, and for 96 after WM_DPICHANGED. Screenshots go to $GLIMMERIX_TEST_SHOTS when that is set.
+# viewer, with their controls, are placed for 144 DPI too, and for 96 after WM_DPICHANGED.
+# Screenshots go to $GLIMMERIX_TEST_SHOTS when that is set.
 # Usage: high_dpi_under_wine.sh GLIMMERIX_EXE STAND_IN_FOLDER SEND_TO_PROGRAM_EXE WORK_FOLDER
 #                               WINDOW_PROBE_EXE
 source "$(dirname "$0")/wine_prefix.sh"

@@ -6,13 +6,13 @@
 //            (dark columns with the window's background between them); prints one line per
 //            mismatch, naming the control, then the window's and the screen's DPI. The table's
 //            rectangles at DPI have each edge scaled by DPI / 96 and rounded to the nearest pixel
-//            (half away from zero); without DPI the window's own (GetDpiForWindow) is taken.
+//            (half away from zero); without DPI the window's own (DpiOfWindow) is taken.
 //   dpi-changed FROM TO [TITLE]  sends the main window (or the program's window titled TITLE),
-//            laid out for DPI FROM, WM_DPICHANGED for DPI TO with
-//            the rectangle Windows suggests when it is dragged onto a screen of that DPI (the
-//            client area scaled by TO / FROM, the corner kept; the frame's border as it is, since
-//            under Wine the window stays on a screen of its first DPI); prints the suggested and
-//            the resulting frame ("suggested=X,Y WxH frame=X,Y WxH")
+//            laid out for DPI FROM, WM_DPICHANGED for DPI TO with the rectangle Windows suggests
+//            when it is dragged onto a screen of that DPI (the client area scaled by TO / FROM,
+//            the corner kept; the frame's border as it is, since under Wine the window stays on a
+//            screen of its first DPI); prints the suggested and the resulting frame
+//            ("suggested=X,Y WxH frame=X,Y WxH")
 //   children TITLE  prints the client size of the program's window titled TITLE ("client=WxH")
 //            and a line "ID X,Y WxH" for each of its child windows (client coordinates)
 //   modes    prints the mode buttons' states: "Manual=1 Auto=0 Rnd=0"
@@ -22,7 +22,8 @@
 //            reading across a change shows none or two checked)
 //   keys     prints the hot keys Wine holds down now (GetAsyncKeyState): "Shift Alt F5" ...
 // Exit code 0 when everything matched (layout) or was read (modes), 1 on a mismatch or when the
-// window is not shown, 2 for an unknown argument.
+// window is not shown, 2 for an unknown argument. The probe is DPI aware: what it reads and
+// prints are the screen's pixels.
 #include <windows.h>
 
 #include <cstdio>

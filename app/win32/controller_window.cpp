@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "app/win32/dpi.h"
 #include "app/win32/window_class.h"
 #include "outputs/windows/text.h"
 
@@ -17,6 +18,14 @@ constexpr int kClientWidth = 600;
 constexpr int kClientHeight = 232;
 constexpr UINT_PTR kLightTestTimer = 1;
 enum ControlId { kList = 100, kRefresh, kUse, kLightTest, kOrder };
+// The device list's columns: title and width (pixels at 96 DPI).
+constexpr std::pair<const wchar_t*, int> kColumns[] = {
+    {L"Vendor", 60}, {L"Product", 60}, {L"Name", 170}, {L"Node", 170}, {L"Can open", 100}};
+
+SIZE ControllerFrameSize(UINT dpi) {
+  return FrameSizeForDpi(ScaleToDpi(kClientWidth, dpi), ScaleToDpi(kClientHeight, dpi),
+                         kControllerStyle, 0, dpi);
+}
 
 std::wstring Hex4(unsigned v) {
   wchar_t text[8];
@@ -56,20 +65,17 @@ bool ControllerWindow::TakeMessage(MSG& message) {
 
 void ControllerWindow::Create() {
   RegisterWindowClass(instance_, kControllerWindowClass, WindowProc, icon_);
-  font_ = CreateMessageFont();
-
-  RECT frame{0, 0, kClientWidth, kClientHeight};
-  AdjustWindowRectEx(&frame, kControllerStyle, FALSE, 0);
-  window_ = CreateWindowExW(0, kControllerWindowClass, L"Controller", kControllerStyle,
-                            CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                            frame.bottom - frame.top, nullptr, nullptr, instance_, this);
+  const SIZE frame = ControllerFrameSize(ScreenDpi());
+  window_ =
+      CreateWindowExW(0, kControllerWindowClass, L"Controller", kControllerStyle, CW_USEDEFAULT,
+                      CW_USEDEFAULT, frame.cx, frame.cy, nullptr, nullptr, instance_, this);
   if (!window_) return;
   const auto add = [this](const wchar_t* window_class, const wchar_t* text, DWORD style, int x,
                           int y, int w, int h, int id) {
     HWND control =
-        CreateWindowExW(0, window_class, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
+        CreateWindowExW(0, window_class, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    placements_.push_back({control, x, y, w, h});
     return control;
   };
   add(L"STATIC", L"HID devices of this computer:", SS_LEFT, 8, 8, 584, 16, -1);
@@ -77,10 +83,8 @@ void ControllerWindow::Create() {
               WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 8, 28, 584,
               140, kList);
   ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
-  const std::pair<const wchar_t*, int> columns[] = {
-      {L"Vendor", 60}, {L"Product", 60}, {L"Name", 170}, {L"Node", 170}, {L"Can open", 100}};
   int c = 0;
-  for (const auto& [title, width] : columns) {
+  for (const auto& [title, width] : kColumns) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.pszText = const_cast<wchar_t*>(title);
@@ -96,6 +100,28 @@ void ControllerWindow::Create() {
   add(L"BUTTON", L"&Outputs 1 to 18 in order", WS_TABSTOP | BS_PUSHBUTTON, 366, 200, 140, 24,
       kOrder);
   add(L"BUTTON", L"Close", WS_TABSTOP | BS_PUSHBUTTON, 512, 200, 80, 24, IDCANCEL);
+  // Sized and laid out for the DPI of the screen it came on.
+  const UINT dpi = WindowDpi(window_);
+  const SIZE frame_at_dpi = ControllerFrameSize(dpi);
+  SetWindowPos(window_, nullptr, 0, 0, frame_at_dpi.cx, frame_at_dpi.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  LayOut(dpi);
+}
+
+void ControllerWindow::LayOut(UINT dpi) {
+  dpi_ = dpi;
+  HFONT old_font = font_;
+  font_ = CreateMessageFont(dpi);
+  for (const Placement& p : placements_) {
+    SendMessageW(p.control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+    const RECT r = ScaledRect(p.x, p.y, p.w, p.h, dpi);
+    SetWindowPos(p.control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  int c = 0;
+  for (const auto& column : kColumns)
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, c++, ScaleToDpi(column.second, dpi));
+  if (old_font) DeleteObject(old_font);
 }
 
 void ControllerWindow::Refresh() {
@@ -204,6 +230,13 @@ LRESULT ControllerWindow::OnMessage(HWND window, UINT message, WPARAM w, LPARAM 
     case WM_CLOSE:
       ShowWindow(window, SW_HIDE);
       return 0;
+    case WM_DPICHANGED:
+      if (HIWORD(w) != 0 && HIWORD(w) != dpi_) LayOut(HIWORD(w));
+      TakeSuggestedRect(window, l);
+      return 0;
+    case WM_GETDPISCALEDSIZE:
+      *reinterpret_cast<SIZE*>(l) = ControllerFrameSize(LOWORD(w));
+      return TRUE;
     default:
       break;
   }

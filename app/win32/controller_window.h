@@ -50,6 +50,14 @@ class ControllerWindow {
   void SelectionChanged();
   void UseSelected();
   int SelectedRow() const;
+  // Makes the font for dpi and moves every control to its place at dpi.
+  void LayOut(UINT dpi);
+
+  // A control and its rectangle in the client area, in pixels at 96 DPI.
+  struct Placement {
+    HWND control;
+    int x, y, w, h;
+  };
 
   HINSTANCE instance_;
   HICON icon_;
@@ -58,7 +66,9 @@ class ControllerWindow {
   ChooseDevice choose_;
   LightTest light_test_;
   std::vector<HidDeviceInfo> devices_;
-  HFONT font_ = nullptr;
+  UINT dpi_ = 96;         // of the screen the window is on; the controls are placed for it
+  HFONT font_ = nullptr;  // the controls' font, made for dpi_
+  std::vector<Placement> placements_;
   HWND window_ = nullptr;
   HWND list_ = nullptr;
   HWND looking_for_ = nullptr;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/viewers/viewer_layouts.h"
+#include "app/win32/dpi.h"
 #include "app/win32/window_class.h"
 #include "outputs/windows/text.h"
 
@@ -20,6 +21,16 @@ const ViewerLayout* LayoutOf(Document document) {
   for (const ViewerLayout& layout : kViewerLayouts)
     if (layout.document == document) return &layout;
   return nullptr;
+}
+
+SIZE ViewerFrameSize(const ViewerLayout& layout, UINT dpi) {
+  return FrameSizeForDpi(ScaleToDpi(layout.width, dpi), ScaleToDpi(layout.height, dpi),
+                         kViewerStyle, 0, dpi);
+}
+
+void MoveTo(HWND control, const RECT& r) {
+  SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 struct StreamSource {
@@ -69,13 +80,13 @@ ViewerWindows::ViewerWindows(HINSTANCE instance, std::wstring program_folder, HI
       moved_(std::move(moved)) {
   RegisterWindowClass(instance_, kViewerWindowClass, ViewerProc, icon_);
   rich_edit_loaded_ = LoadLibraryW(L"Msftedit.dll") != nullptr;
-  font_ = CreateMessageFont();
 }
 
 ViewerWindows::~ViewerWindows() {
-  for (Viewer& viewer : viewers_)
+  for (Viewer& viewer : viewers_) {
     if (viewer.window) DestroyWindow(viewer.window);
-  if (font_) DeleteObject(font_);
+    if (viewer.font) DeleteObject(viewer.font);
+  }
 }
 
 HWND ViewerWindows::Window(Document document) const {
@@ -87,8 +98,20 @@ void ViewerWindows::Close(Document document) {
   const int i = static_cast<int>(document) - 1;
   if (i < 0 || i >= static_cast<int>(viewers_.size()) || !viewers_[i].window) return;
   HWND window = viewers_[i].window;
+  HFONT font = viewers_[i].font;
   viewers_[i] = {};
   DestroyWindow(window);
+  if (font) DeleteObject(font);
+}
+
+void ViewerWindows::LayOut(Viewer& viewer, const ViewerLayout& layout, UINT dpi) {
+  viewer.dpi = dpi;
+  HFONT old_font = viewer.font;
+  viewer.font = CreateMessageFont(dpi);
+  SendMessageW(viewer.ok, WM_SETFONT, reinterpret_cast<WPARAM>(viewer.font), TRUE);
+  if (old_font) DeleteObject(old_font);
+  MoveTo(viewer.area, ScaledRect(2, 2, 496, layout.height - 30, dpi));
+  MoveTo(viewer.ok, ScaledRect(210, layout.height - 27, 80, 24, dpi));
 }
 
 void ViewerWindows::Open(Document document) {
@@ -97,31 +120,39 @@ void ViewerWindows::Open(Document document) {
   Close(document);
   Viewer& viewer = viewers_[static_cast<int>(document) - 1];
 
-  RECT frame{0, 0, layout->width, layout->height};
-  AdjustWindowRectEx(&frame, kViewerStyle, FALSE, 0);
-  const int frame_w = frame.right - frame.left;
-  const int frame_h = frame.bottom - frame.top;
   MONITORINFO primary{};
   primary.cbSize = sizeof primary;
   GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &primary);
   const RECT& work = primary.rcWork;
-  const int x = work.left + (work.right - work.left - frame_w) / 2;
-  const int y = work.top + (work.bottom - work.top - frame_h) / 2;
-
-  viewer.window = CreateWindowExW(0, kViewerWindowClass, Wide(layout->title).c_str(), kViewerStyle,
-                                  x, y, frame_w, frame_h, nullptr, nullptr, instance_, this);
+  const auto centred = [&work](SIZE frame) {
+    return POINT{work.left + (work.right - work.left - frame.cx) / 2,
+                 work.top + (work.bottom - work.top - frame.cy) / 2};
+  };
+  SIZE frame = ViewerFrameSize(*layout, ScreenDpi());
+  POINT at = centred(frame);
+  viewer.window =
+      CreateWindowExW(0, kViewerWindowClass, Wide(layout->title).c_str(), kViewerStyle, at.x, at.y,
+                      frame.cx, frame.cy, nullptr, nullptr, instance_, this);
   if (!viewer.window) return;
+  // Sized again for the DPI of the screen it came on.
+  const UINT dpi = WindowDpi(viewer.window);
+  const SIZE frame_at_dpi = ViewerFrameSize(*layout, dpi);
+  if (frame_at_dpi.cx != frame.cx || frame_at_dpi.cy != frame.cy) {
+    frame = frame_at_dpi;
+    at = centred(frame);
+    SetWindowPos(viewer.window, nullptr, at.x, at.y, frame.cx, frame.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   viewer.area =
       CreateWindowExW(0, rich_edit_loaded_ ? MSFTEDIT_CLASS : L"EDIT", L"",
                       WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
                           ES_READONLY | ES_AUTOVSCROLL,
-                      2, 2, 496, layout->height - 30, viewer.window,
+                      0, 0, 0, 0, viewer.window,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAreaId)), instance_, nullptr);
-  viewer.ok =
-      CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                      210, layout->height - 27, 80, 24, viewer.window,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance_, nullptr);
-  SendMessageW(viewer.ok, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  viewer.ok = CreateWindowExW(
+      0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 0, 0,
+      viewer.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDOK)), instance_, nullptr);
+  LayOut(viewer, *layout, dpi);
 
   std::wstring path = program_folder_;
   if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
@@ -178,6 +209,17 @@ LRESULT CALLBACK ViewerWindows::ViewerProc(HWND window, UINT message, WPARAM w, 
     case WM_MOVE:
       if (self->viewers_[i].placed && self->moved_) self->moved_();
       break;
+    case WM_DPICHANGED: {
+      Viewer& viewer = self->viewers_[i];
+      if (HIWORD(w) != 0 && HIWORD(w) != viewer.dpi)
+        self->LayOut(viewer, *LayoutOf(static_cast<Document>(i + 1)), HIWORD(w));
+      TakeSuggestedRect(window, l);
+      return 0;
+    }
+    case WM_GETDPISCALEDSIZE:
+      *reinterpret_cast<SIZE*>(l) =
+          ViewerFrameSize(*LayoutOf(static_cast<Document>(i + 1)), LOWORD(w));
+      return TRUE;
     default:
       break;
   }

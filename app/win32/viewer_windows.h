@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 
+#include "app/viewers/viewer_layouts.h"
 #include "program/front_end.h"
 
 namespace glimmerix::win32 {
@@ -52,16 +53,19 @@ class ViewerWindows {
     HWND window = nullptr;
     HWND area = nullptr;
     HWND ok = nullptr;
-    bool placed = false;  // moves before this are the program's own
+    bool placed = false;   // moves before this are the program's own
+    UINT dpi = 96;         // of the screen the viewer is on; its controls are placed for it
+    HFONT font = nullptr;  // the "OK" button's, made for dpi
   };
   static LRESULT CALLBACK ViewerProc(HWND window, UINT message, WPARAM w, LPARAM l);
   int IndexOf(HWND window) const;
+  // Gives the viewer's controls their places and font at dpi.
+  static void LayOut(Viewer& viewer, const ViewerLayout& layout, UINT dpi);
 
   HINSTANCE instance_;
   std::wstring program_folder_;
   HICON icon_;
   std::function<void()> moved_;
-  HFONT font_ = nullptr;
   bool rich_edit_loaded_ = false;
   std::array<Viewer, 3> viewers_{};
 };

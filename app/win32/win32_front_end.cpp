@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 
+#include "app/win32/dpi.h"
 #include "app/win32/window_class.h"
 #include "engine/capture/windows/wave_in_recording.h"
 #include "engine/realtime.h"
@@ -29,6 +30,8 @@ constexpr int kFirstMenuCommand = 1000;
 constexpr int kFirstInputEntry = 2000;
 // The icon resource's number (glimmerix.rc).
 constexpr int kIconResource = 1;
+// The controls' font height at 96 DPI (LOGFONT's lfHeight).
+constexpr LONG kLayoutFontHeight = -11;
 
 std::wstring Wide(std::string_view utf8) {
   return glimmerix::Wide(std::string(utf8));
@@ -56,10 +59,22 @@ std::vector<ScreenRect> ScreenRects() {
   return screens;
 }
 
-SIZE FrameSize(int client_width) {
-  RECT r{0, 0, client_width, shell::kInnerHeight};
-  AdjustWindowRectEx(&r, kMainStyle, FALSE, 0);
-  return {r.right - r.left, r.bottom - r.top};
+// The main window's outer size for the layout's client width at dpi.
+SIZE FrameSize(int layout_client_width, UINT dpi) {
+  return FrameSizeForDpi(ScaleToDpi(layout_client_width, dpi), ScaleToDpi(shell::kInnerHeight, dpi),
+                         kMainStyle, 0, dpi);
+}
+
+// Where a control goes at dpi; a drop-down list's rectangle includes its list.
+RECT ControlRect(const shell::ControlDef& def, UINT dpi) {
+  const int height = def.kind == ControlKind::kList ? def.h + kOutputListEntries * def.h : def.h;
+  return ScaledRect(def.x, def.y, def.w, height, dpi);
+}
+
+// Where spectrum column 0..17 is painted at dpi.
+RECT ColumnRect(int column, UINT dpi) {
+  const shell::ControlDef* def = shell::FindControl(gadget::kFirstColumn + column);
+  return ScaledRect(def->x, def->y, def->w, def->h, dpi);
 }
 
 }  // namespace
@@ -127,12 +142,21 @@ void Win32FrontEnd::RequestExit(DWORD timeout_ms) {
 }
 
 void Win32FrontEnd::CreateWindowAndTray(int frame_x, int frame_y) {
-  const SIZE frame = FrameSize(shell::kNarrowWidth);
-  const FramePoint corner = PlaceFrame({frame_x, frame_y}, frame.cx, frame.cy, ScreenRects());
+  SIZE frame = FrameSize(shell::kNarrowWidth, ScreenDpi());
+  FramePoint corner = PlaceFrame({frame_x, frame_y}, frame.cx, frame.cy, ScreenRects());
 
   RegisterWindowClass(instance_, kMainWindowClass, MainProc, icon_, small_icon_);
   main_ = CreateWindowExW(0, kMainWindowClass, L"Glimmerix", kMainStyle, corner.x, corner.y,
                           frame.cx, frame.cy, nullptr, nullptr, instance_, this);
+  // Only the window knows the DPI of the screen it is on: sized again for it.
+  dpi_ = WindowDpi(main_);
+  const SIZE frame_at_dpi = FrameSize(shell::kNarrowWidth, dpi_);
+  if (frame_at_dpi.cx != frame.cx || frame_at_dpi.cy != frame.cy) {
+    frame = frame_at_dpi;
+    corner = PlaceFrame({frame_x, frame_y}, frame.cx, frame.cy, ScreenRects());
+    SetWindowPos(main_, nullptr, corner.x, corner.y, frame.cx, frame.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   CreateControls();
   for (const shell::ControlDef& def : shell::MainWindowControls()) Refresh(def.gadget);
   // Hidden from the start: what changes is shown once the window is.
@@ -143,8 +167,9 @@ void Win32FrontEnd::CreateWindowAndTray(int frame_x, int frame_y) {
 }
 
 void Win32FrontEnd::CreateControls() {
-  // The layout's pixel geometry was made for a small GUI font.
-  font_ = CreateMessageFont(-11);
+  // The layout's pixel geometry was made for a small GUI font (made already when the window
+  // changed screens before it had controls).
+  if (!font_) font_ = CreateMessageFont(dpi_, kLayoutFontHeight);
 
   tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, main_,
@@ -152,7 +177,6 @@ void Win32FrontEnd::CreateControls() {
   for (const shell::ControlDef& def : shell::MainWindowControls()) {
     const wchar_t* window_class = nullptr;
     DWORD style = WS_CHILD | WS_VISIBLE;
-    int height = def.h;
     switch (def.kind) {
       case ControlKind::kText:
         window_class = L"STATIC";
@@ -174,16 +198,16 @@ void Win32FrontEnd::CreateControls() {
       case ControlKind::kList:
         window_class = L"COMBOBOX";
         style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
-        // A combo box's height includes its drop-down list.
-        height = def.h + kOutputListEntries * def.h;
         break;
       case ControlKind::kPicture:  // drawn by the window itself (PaintColumns)
       case ControlKind::kNone:
         continue;
     }
-    HWND control = CreateWindowExW(
-        0, window_class, Wide(def.caption).c_str(), style, def.x, def.y, def.w, height, main_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.gadget)), instance_, nullptr);
+    const RECT r = ControlRect(def, dpi_);
+    HWND control = CreateWindowExW(0, window_class, Wide(def.caption).c_str(), style, r.left, r.top,
+                                   r.right - r.left, r.bottom - r.top, main_,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.gadget)),
+                                   instance_, nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     controls_[def.gadget] = control;
     if (def.kind == ControlKind::kScrollBar) {
@@ -277,8 +301,7 @@ void Win32FrontEnd::ColumnChanged(int column, float band_value, int lamp) {
     const Rgb& p = next.pixels[i];
     column_pixels_[column][i] = DWORD{p.b} | DWORD{p.g} << 8 | DWORD{p.r} << 16;
   }
-  const shell::ControlDef* def = shell::FindControl(gadget::kFirstColumn + column);
-  RECT r{def->x, def->y, def->x + def->w, def->y + def->h};
+  const RECT r = ColumnRect(column, dpi_);
   InvalidateRect(main_, &r, FALSE);
 }
 
@@ -298,13 +321,12 @@ void Win32FrontEnd::PaintColumns() {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   for (int column = 0; column < kChannels; ++column) {
-    const shell::ControlDef* def = shell::FindControl(gadget::kFirstColumn + column);
-    const RECT r{def->x, def->y, def->x + def->w, def->y + def->h};
+    const RECT r = ColumnRect(column, dpi_);
     RECT overlap;
     if (!IntersectRect(&overlap, &r, &paint.rcPaint)) continue;
-    StretchDIBits(dc, def->x, def->y, def->w, def->h, 0, 0, ColumnPicture::kWidth,
-                  ColumnPicture::kHeight, column_pixels_[column].data(), &info, DIB_RGB_COLORS,
-                  SRCCOPY);
+    StretchDIBits(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0,
+                  ColumnPicture::kWidth, ColumnPicture::kHeight, column_pixels_[column].data(),
+                  &info, DIB_RGB_COLORS, SRCCOPY);
   }
   EndPaint(main_, &paint);
 }
@@ -401,10 +423,32 @@ POINT Win32FrontEnd::FrameCorner() const {
   return {r.left, r.top};
 }
 
-void Win32FrontEnd::ResizeClient(int width) {
-  const SIZE frame = FrameSize(width);
+void Win32FrontEnd::ResizeClient(int layout_width) {
+  const SIZE frame = FrameSize(layout_width, dpi_);
   SetWindowPos(main_, nullptr, 0, 0, frame.cx, frame.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool Win32FrontEnd::ShowsWideForm() const {
+  RECT client{};
+  GetClientRect(main_, &client);
+  return client.right >= ScaleToDpi((shell::kNarrowWidth + shell::kWideWidth) / 2, dpi_);
+}
+
+void Win32FrontEnd::ApplyDpi(UINT dpi) {
+  dpi_ = dpi;
+  HFONT old_font = font_;
+  font_ = CreateMessageFont(dpi_, kLayoutFontHeight);
+  for (const shell::ControlDef& def : shell::MainWindowControls()) {
+    HWND control = controls_[def.gadget];
+    if (!control) continue;
+    // The font first: a combo box sets its closed height from it.
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+    const RECT r = ControlRect(def, dpi_);
+    SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (old_font) DeleteObject(old_font);
 }
 
 void Win32FrontEnd::AddTrayIcon() {
@@ -508,9 +552,7 @@ void Win32FrontEnd::HideMainWindow() {
 }
 
 void Win32FrontEnd::ToggleMainWindowWidth() {
-  RECT client{};
-  GetClientRect(main_, &client);
-  ResizeClient(client.right == shell::kWideWidth ? shell::kNarrowWidth : shell::kWideWidth);
+  ResizeClient(ShowsWideForm() ? shell::kNarrowWidth : shell::kWideWidth);
 }
 
 void Win32FrontEnd::ShowMode(int mode) {
@@ -607,6 +649,17 @@ LRESULT Win32FrontEnd::OnMainMessage(HWND window, UINT message, WPARAM w, LPARAM
         core_->CloseRequest(corner.x, corner.y);
       }
       return 0;
+    case WM_DPICHANGED:
+      // Dragged onto a screen of another DPI: the controls, their font and the columns follow.
+      if (HIWORD(w) != 0 && HIWORD(w) != dpi_) ApplyDpi(HIWORD(w));
+      TakeSuggestedRect(window, l);
+      InvalidateRect(window, nullptr, TRUE);
+      return 0;
+    case WM_GETDPISCALEDSIZE:
+      // The exact outer size at the coming DPI, rather than the old one scaled.
+      *reinterpret_cast<SIZE*>(l) =
+          FrameSize(ShowsWideForm() ? shell::kWideWidth : shell::kNarrowWidth, LOWORD(w));
+      return TRUE;
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:

@@ -81,7 +81,11 @@ class Win32FrontEnd : public FrontEnd, private shell::GuiBridge::Consumer {
   void RemoveTrayIcon();
   void OpenTrayMenu();
   POINT FrameCorner() const;
-  void ResizeClient(int width);
+  // Sizes the window for the client width layout_width (in the layout's 96-DPI pixels).
+  void ResizeClient(int layout_width);
+  bool ShowsWideForm() const;
+  // Re-creates the font for dpi and moves every control to its place at dpi.
+  void ApplyDpi(UINT dpi);
   void SaveMainWindowCorner();
 
   HINSTANCE instance_;
@@ -89,7 +93,8 @@ class Win32FrontEnd : public FrontEnd, private shell::GuiBridge::Consumer {
   shell::GuiBridge bridge_;
   HWND message_window_ = nullptr;  // wake-ups, timer, exit requests: exists from construction on
   HWND main_ = nullptr;
-  HFONT font_ = nullptr;
+  UINT dpi_ = 96;         // of the screen the main window is on; everything is placed for it
+  HFONT font_ = nullptr;  // the controls' font, made for dpi_
   HWND tooltips_ = nullptr;
   HICON icon_ = nullptr;
   HICON small_icon_ = nullptr;

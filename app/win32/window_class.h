@@ -1,4 +1,4 @@
-// What the Windows front-end's top-level windows share: their window class and their font.
+// What the Windows front-end's top-level windows share: their window class (their fonts: dpi.h).
 // Main thread only.
 #pragma once
 
@@ -20,16 +20,6 @@ inline void RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = name;
   RegisterClassExW(&window_class);
-}
-
-// The system's message font, at height (logical units, as LOGFONT's lfHeight; 0: the system's);
-// the caller deletes it.
-inline HFONT CreateMessageFont(LONG height = 0) {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  if (height != 0) metrics.lfMessageFont.lfHeight = height;
-  return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
 }  // namespace glimmerix::win32

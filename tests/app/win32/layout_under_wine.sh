@@ -13,21 +13,11 @@ run_program
 wait_for_tray_icon $program
 window=$(show_main_window) || fail "\"Open\" did not show the main window"
 
-# Compares the shown window ($1: which form) with the table.
-compare() {
-  local found
-  for _ in $(seq 10); do
-    found=$(timeout 20 "$wine" "$probe" layout </dev/null 2>/dev/null | tr -d '\r') && { echo "$1: $found"; return 0; }
-    sleep 0.3  # the first paint may still be on its way
-  done
-  fail "$1 form: the window differs from the layout table:"$'\n'"$found"
-}
-
 sleep 0.5
-compare narrow
+compare_layout "narrow form" 96
 shot windows-main-window-narrow
 widen_main_window "$window"
-compare wide
+compare_layout "wide form" 96
 shot windows-main-window-wide
 
 close_program $program

@@ -75,17 +75,24 @@ wait_for_tray_icon() {
   tray_icon >/dev/null || fail "no tray icon docked in the tray host"
 }
 
-# Clicks "<>" (client 156,228, 14 x 14) of the shown main window $1, which widens it to 320 through
-# the program core; fails unless its client area is 320 x 243 within 5 s.
+# Layout pixels (96 DPI) $1 at DPI $2, rounded to the nearest pixel as the program does.
+at_dpi() { echo $((($1 * $2 + 48) / 96)); }
+# The client area's size of the X window $1: "WxH".
+client_size() { xwininfo -id "$1" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}'; }
+
+# Clicks "<>" (client 156,228, 14 x 14 at 96 DPI) of the shown main window $1 laid out for DPI $2
+# (96 when not given), which widens it to 320 through the program core; fails unless its client
+# area is 320 x 243, at that DPI, within 5 s.
 widen_main_window() {
-  local size
-  xdotool mousemove --window "$1" 163 235 click 1
+  local dpi=${2:-96} size wide
+  wide=$(at_dpi 320 $dpi)x$(at_dpi 243 $dpi)
+  xdotool mousemove --window "$1" $(at_dpi 163 $dpi) $(at_dpi 235 $dpi) click 1
   for _ in $(seq 25); do
-    size=$(xwininfo -id "$1" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
-    [ "$size" = "320x243" ] && return 0
+    size=$(client_size "$1")
+    [ "$size" = "$wide" ] && return 0
     sleep 0.2
   done
-  fail "after \"<>\" the client area is $size, not 320x243"
+  fail "after \"<>\" the client area is $size, not $wide"
 }
 
 # The close box's request to the program started as process $1 (send_to_program.exe); fails unless
@@ -111,6 +118,18 @@ show_main_window() {
     sleep 0.2
   done
   return 1
+}
+
+# Compares the shown main window with the layout table at DPI $2 (the window's own when not given)
+# through window_probe.exe ($probe); prints "$1: " and the probe's summary, which stays in
+# $layout_found, or fails with the mismatches. The first paint may still be on its way: 3 s of tries.
+compare_layout() {
+  for _ in $(seq 10); do
+    layout_found=$(timeout 20 "$wine" "$probe" layout ${2:-} </dev/null 2>/dev/null | tr -d '\r') &&
+      { echo "$1: $layout_found"; return 0; }
+    sleep 0.3
+  done
+  fail "$1: the window differs from the layout table:"$'\n'"$layout_found"
 }
 
 # Saves the screen as $GLIMMERIX_TEST_SHOTS/$1.png when that folder is asked for.

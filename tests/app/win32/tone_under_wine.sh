@@ -7,6 +7,7 @@
 #   - a 1 kHz tone (bin 186, channel 11): port D 0x81 (PD0 only), the port's data register 0x80
 #     (channel 11's line, D7), the control register untouched (0x0B); the time from the tone's
 #     start to the first such report is printed;
+#   - the window, shown during the tone, has channel 11's lamp red and channel 1's grey;
 #   - silence again: dark again;
 #   - a ~2 kHz tone (bin 372, channel 13): port D 0x82 (PD1 only), data 0x00, control 0x09
 #     (channel 13's line, C1, inverted).
@@ -55,6 +56,13 @@ port_registers() {
   control=$(grep '^0x37A ' "$work/lpt.txt" 2>/dev/null | tail -n 1 | cut -d' ' -f2)
   echo "${data:-none} ${control:-none}"
 }
+# The colour ("#RRGGBB") of channel $2's lamp in the shown main window $1: the middle of its
+# column's lamp (the layout puts column N at x 10 + 9 (N - 1), y 5; the lamp fills the picture's
+# rows 5 to 14).
+lamp_colour() {
+  import -window "$1" -crop "1x1+$((10 + 9 * ($2 - 1) + 4))+$((5 + 10))" -depth 8 txt:- 2>/dev/null |
+    grep -o '#[0-9A-F]\{6\}' | head -n 1
+}
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # Waits up to $2 seconds for port D to show $1; prints the milliseconds waited.
 wait_port_d() {
@@ -89,6 +97,13 @@ lit=$(times_shown 0x81 20)
 [ "$(times_shown 0x82 10)" -eq 0 ] || fail "1 kHz: channel 13 lit"
 registers=$(port_registers)
 [ "$registers" = "0x80 0x0B" ] || fail "1 kHz: the port's data and control: $registers"
+# The window shown meanwhile: channel 11's lamp red, channel 1's off (grey), as the engine drew them.
+window=$(show_main_window) || fail "\"Open\" did not show the main window"
+sleep 0.5
+shot windows-main-window-tone
+lamp_11=$(lamp_colour "$window" 11) lamp_1=$(lamp_colour "$window" 1)
+[ "$lamp_11" = "#FF0000" ] && [ "$lamp_1" = "#BBBBBB" ] ||
+  fail "1 kHz: the lamps the window shows: channel 11 $lamp_11, channel 1 $lamp_1"
 stop_playing
 dark_ms=$(wait_port_d 0x80 5) || fail "dark again after the tone: port D $(port_d)"
 [ "$(port_registers)" = "0x00 0x0B" ] || fail "after the tone: port $(port_registers)"

@@ -33,10 +33,17 @@ program_files="glimmerix.exe about.rtf help.rtf history.rtf"
 install() {
   timeout 60 "$wine" "$setup" /S </dev/null >"$work/setup.log" 2>&1
 }
-# The uninstall entry's value $1 (empty when there is none).
+# The uninstall entry's value $1 (empty when there is none). Asked up to 5 times: once in a CI run
+# reg.exe printed nothing for a value it had printed with the others a moment before.
 entry_value() {
-  "$wine" reg query "$entry" /v "$1" 2>/dev/null | tr -d '\r' |
-    sed -n "s/^ *$1 *REG_[A-Z]* *//p"
+  local value
+  for _ in 1 2 3 4 5; do
+    value=$("$wine" reg query "$entry" /v "$1" 2>/dev/null | tr -d '\r' |
+      sed -n "s/^ *$1 *REG_[A-Z]* *//p")
+    [ -n "$value" ] && break
+    sleep 0.5
+  done
+  echo "$value"
 }
 # Runs the entry's QuietUninstallString with the further arguments given. The uninstaller copies
 # itself to %TEMP% and returns at once; the copy has ended when the prefix's processes have.
@@ -78,7 +85,8 @@ strings -a "$shortcut" | grep -qiF "$target_win\\glimmerix.exe" ||
 check_entry() {
   local name=$1 want=$2 got
   got=$(entry_value "$name")
-  [ "$got" = "$want" ] || fail "uninstall entry $name is '$got', not '$want'"
+  [ "$got" = "$want" ] || fail "uninstall entry $name is '$got', not '$want'; the entry: \
+$("$wine" reg query "$entry" 2>&1 | tr -d '\r')"
 }
 check_entry DisplayName Glimmerix
 check_entry DisplayVersion "$version"
